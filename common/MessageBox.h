@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+// The programs' one kind of message: modal, one OK button, no icon, titled with the program's name
+// (QCoreApplication::applicationName(), "Pagewell" or "update").
+namespace MessageBox {
+void show(QWidget* parent, const QString& text);
+
+// Tests replace the modal box with a recorder so that no dialog blocks an offscreen run.
+using Handler = void (*)(QWidget* parent, const QString& text);
+void setHandlerForTesting(Handler handler);
+} // namespace MessageBox

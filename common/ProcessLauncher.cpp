@@ -1,0 +1,23 @@
+#include "ProcessLauncher.h"
+
+#include "platform/Platform.h"
+
+#include <QFileInfo>
+
+namespace {
+ProcessLauncher::Hook g_hook = nullptr;
+}
+
+bool ProcessLauncher::launch(const QString& program, const QStringList& arguments)
+{
+    if (g_hook)
+        return g_hook(program, arguments);
+    const QFileInfo info(program);
+    const QString workingDirectory = info.isAbsolute() ? info.absolutePath() : QString();
+    return Platform::startDetached(program, arguments, workingDirectory);
+}
+
+void ProcessLauncher::setHookForTesting(Hook hook)
+{
+    g_hook = hook;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Everything that differs between Windows and POSIX systems. Only the Platform*.cpp sources know which one
+// they are built for.
+namespace Platform {
+// The program file name for a base name: "update" here, "update.exe" on Windows.
+QString executableName(const QString& baseName);
+
+// Starts a program with a normal window and returns at once; the process is not waited for.
+bool startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory);
+
+// The four-part dotted file version embedded in a program file ("1.6.0.0"), empty when there is none.
+QString fileVersion(const QString& programFile);
+
+// Forcibly stops every running process whose image is the given base name ("Pagewell"), without waiting.
+bool killByImageName(const QString& baseName);
+
+// Makes a freshly written file runnable as a program (no-op where files need no such bit).
+bool makeExecutable(const QString& filePath);
+} // namespace Platform
