@@ -1,0 +1,69 @@
+#include "HttpGet.h"
+
+#include <QEventLoop>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+namespace {
+// Qt folds HTTP error statuses into QNetworkReply's error codes. Those ranges mean the server answered in full;
+// everything else (connection, proxy, protocol failures, cancellation) means no reply.
+bool answeredInFull(const QNetworkReply& reply)
+{
+    const QNetworkReply::NetworkError error = reply.error();
+    if (error == QNetworkReply::NoError)
+        return true;
+    if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        return false;
+    const bool contentError = error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError;
+    const bool serverError = error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError;
+    return contentError || serverError;
+}
+} // namespace
+
+std::optional<QByteArray> HttpGet::getBytes(const QString& url, int timeoutMs)
+{
+    // A manager per call keeps no connection or cookie state between requests, so each one is independent and
+    // nothing lingers after start-up.
+    QNetworkAccessManager manager;
+    // Whatever proxy the machine is configured with, the update server is asked directly.
+    manager.setProxy(QNetworkProxy::NoProxy);
+
+    QNetworkRequest request{QUrl(url)};
+    // Redirects are followed (except from https to http), as the system's own request objects do: a vendor who
+    // moves the update service can point the old address at the new one. The time bound covers the whole chain.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+
+    QNetworkReply* reply = manager.get(request);
+    QEventLoop loop;
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    // abort() finishes the reply with OperationCanceledError, which counts as no reply.
+    QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    deadline.start(std::max(0, timeoutMs));
+    if (!reply->isFinished())
+        // Input events stay queued: the caller is blocked, and a click must not run a handler in the middle of it.
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    deadline.stop();
+
+    std::optional<QByteArray> body;
+    if (answeredInFull(*reply))
+        body = reply->readAll();
+    // The manager owns the reply and deletes it when it goes out of scope.
+    return body;
+}
+
+std::optional<QString> HttpGet::get(const QString& url, int timeoutMs)
+{
+    const std::optional<QByteArray> bytes = getBytes(url, timeoutMs);
+    if (!bytes)
+        return std::nullopt;
+    return QString::fromUtf8(*bytes);
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// The blocking GET both programs use to ask the update server something. It waits on the calling thread (pumping
+// only non-input events) until the request has completed, failed, or run out of time.
+//
+// A completed request is a reply whatever its HTTP status: an error page is what the server sent, and the callers
+// judge the text themselves. A request that fails on the way (refused, reset, closed before the announced end of
+// the body, over time) yields no reply at all. Nothing is reported to the user here.
+namespace HttpGet {
+// The whole body, as raw bytes.
+std::optional<QByteArray> getBytes(const QString& url, int timeoutMs);
+// The whole body decoded as UTF-8.
+std::optional<QString> get(const QString& url, int timeoutMs);
+} // namespace HttpGet
