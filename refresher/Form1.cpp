@@ -1,3 +1,266 @@
 #include "Form1.h"
 
-Form1::Form1(QWidget* parent) : QWidget(parent) {}
+#include "Artwork.h"
+#include "BuildConfig.h"
+#include "ClickableLabel.h"
+#include "Clock.h"
+#include "DateTimeText.h"
+#include "IntervalParser.h"
+#include "MessageBox.h"
+#include "RandomToken.h"
+#include "RefreshUrl.h"
+#include "WindowPlacement.h"
+#include "frmAbout.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QWebEngineView>
+
+namespace {
+QString askForUrl(QWidget* parent)
+{
+    bool ok = false;
+    const QString answer = QInputDialog::getText(parent, QStringLiteral(" "), QStringLiteral("请输入要刷新的网址"),
+                                                 QLineEdit::Normal, QStringLiteral("http://"), &ok);
+    return ok ? answer : QString();
+}
+} // namespace
+
+Form1::Form1(const Clock* clock, QWidget* parent)
+    : QWidget(parent), m_clock(clock ? clock : &SystemClock::instance()), m_urlPrompt(askForUrl)
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowTitle(QString::fromUtf8(BuildConfig::ProductName));
+    setWindowIcon(QIcon(Artwork::windowIcon()));
+    setFixedSize(984, 585);
+    createControls();
+    WindowPlacement::centreOnScreen(this);
+}
+
+Form1::~Form1() = default;
+
+void Form1::createControls()
+{
+    WebBrowser1 = new QWebEngineView(this);
+    WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
+    WebBrowser1->setGeometry(16, 120, 953, 449);
+    WebBrowser1->setFocusPolicy(Qt::StrongFocus);
+
+    Frame1 = new QGroupBox(QStringLiteral("网址"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(112, 8, 857, 97);
+
+    Command1 = new QPushButton(QStringLiteral("打开"), Frame1);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(720, 15, 57, 19);
+
+    Text2 = new QLineEdit(Frame1);
+    Text2->setObjectName(QStringLiteral("Text2"));
+    Text2->setGeometry(8, 16, 697, 18);
+
+    Check1 = new QCheckBox(QStringLiteral("开启"), Frame1);
+    Check1->setObjectName(QStringLiteral("Check1"));
+    Check1->setGeometry(8, 40, 49, 17);
+
+    Text1 = new QLineEdit(Frame1);
+    Text1->setObjectName(QStringLiteral("Text1"));
+    Text1->setGeometry(56, 40, 33, 18);
+
+    Label4 = new QLabel(QStringLiteral("秒,每隔多久执行一次"), Frame1);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    Label4->setGeometry(96, 43, 121, 17);
+
+    Label3 = new QLabel(Frame1);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setGeometry(224, 43, 161, 17);
+
+    Label5 = new QLabel(Frame1);
+    Label5->setObjectName(QStringLiteral("Label5"));
+    Label5->setGeometry(8, 72, 209, 17);
+
+    Label6 = new QLabel(Frame1);
+    Label6->setObjectName(QStringLiteral("Label6"));
+    Label6->setGeometry(224, 72, 249, 17);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+
+    Image1 = new ClickableLabel(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(16, 16, 88, 87);
+    Image1->setScaledContents(true);
+    Image1->setPixmap(Artwork::banner());
+    Image1->setCursor(Qt::PointingHandCursor);
+
+    setTabOrder(Text1, Check1);
+    setTabOrder(Check1, WebBrowser1);
+    setTabOrder(WebBrowser1, Text2);
+    setTabOrder(Text2, Command1);
+    Text1->setFocus();
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    // Every change of the box runs the handler, including the unticking the handler does itself.
+    connect(Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
+    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    connect(Image1, &ClickableLabel::clicked, this, &Form1::Image1_Click);
+
+    // The tick runs from the start; the event loop delivers it only after start-up has finished.
+    Timer1->start();
+}
+
+void Form1::setUrlPromptForTesting(UrlPrompt prompt)
+{
+    m_urlPrompt = std::move(prompt);
+}
+
+void Form1::setNavigatorForTesting(Navigator navigator)
+{
+    m_navigator = std::move(navigator);
+}
+
+void Form1::navigate(const QString& url)
+{
+    const QUrl target(url, QUrl::TolerantMode);
+    if (m_navigator)
+        m_navigator(target);
+    else
+        WebBrowser1->setUrl(target);
+    emit navigated(url);
+}
+
+void Form1::ensureTimerRuns()
+{
+    if (!Timer1->isActive())
+        Timer1->start();
+}
+
+void Form1::deng()
+{
+    const RefreshUrl::Target target = RefreshUrl::build(Text2->text(), RandomToken::next());
+    if (Text2->text() != target.fieldText)
+        Text2->setText(target.fieldText);
+    // The browser view loads in its own time and shows its own error page; nothing here waits or looks.
+    navigate(target.url);
+}
+
+void Form1::she()
+{
+    // Starts the updater from the program folder; wired by the update check.
+}
+
+void Form1::Form_Load()
+{
+    AppVersion = QString::fromUtf8(BuildConfig::VersionTag);
+    UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
+    // From here on a failing step is skipped and the next one runs.
+    // Restoring the two fields from user.ini is wired by the settings module.
+    // The start-up update check is wired by the update check.
+    ensureTimerRuns();
+    navigate(RefreshUrl::startPage());
+}
+
+void Form1::Form_QueryUnload()
+{
+    // Saving the two fields to user.ini is wired by the settings module. Closing is never refused.
+}
+
+void Form1::closeEvent(QCloseEvent* event)
+{
+    Form_QueryUnload();
+    event->accept();
+}
+
+void Form1::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // Only the bare background counts: a double-click on a label or the group box frame reaches this window
+    // too, because those controls ignore mouse events.
+    if (event->button() == Qt::LeftButton && !childAt(event->position().toPoint())) {
+        Form_DblClick();
+        event->accept();
+        return;
+    }
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+void Form1::Form_DblClick()
+{
+    if (!m_about) {
+        m_about = new frmAbout();
+        WindowPlacement::centreOnScreen(m_about);
+    }
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+}
+
+void Form1::Command1_Click()
+{
+    deng();
+}
+
+void Form1::Check1_Click()
+{
+    if (Text2->text().isEmpty() && Check1->isChecked()) {
+        MessageBox::show(this, QStringLiteral("请先设定网址"));
+        Check1->setChecked(false);
+    }
+    if (Text1->text().isEmpty() && Check1->isChecked()) {
+        MessageBox::show(this, QStringLiteral("请先设定间隔时间"));
+        Check1->setChecked(false);
+    } else if (Check1->isChecked()) {
+        const std::optional<qint64> interval = IntervalParser::seconds(Text1->text());
+        if (!interval) {
+            MessageBox::show(this, IntervalParser::invalidMessage());
+            Check1->setChecked(false);
+            return;
+        }
+        ensureTimerRuns();
+        const QDateTime next = m_schedule.arm(m_clock->now(), *interval);
+        Label5->setText(QStringLiteral("下次执行时间为") + DateTimeText::general(next));
+    }
+    // Unticking leaves an armed schedule alone: it refreshes once more when it comes due.
+}
+
+void Form1::Timer1_Timer()
+{
+    const QDateTime now = m_clock->now();
+    Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
+    if (!m_schedule.isDue(now))
+        return;
+
+    deng();
+    const QDateTime cameDue = m_schedule.countRun();
+    Label6->setText(QStringLiteral("已成功运行") + QString::number(m_schedule.runCount()) + QStringLiteral("次.上次") +
+                    DateTimeText::general(cameDue));
+
+    const std::optional<qint64> interval =
+        Check1->isChecked() ? IntervalParser::seconds(Text1->text()) : std::optional<qint64>();
+    if (!interval) {
+        // Unticked, emptied or no longer a valid interval: no timed refresh until the box is ticked again.
+        m_schedule.disarm();
+        return;
+    }
+    ensureTimerRuns();
+    // Counted from this refresh, not from the time that came due.
+    const QDateTime next = m_schedule.arm(m_clock->now(), *interval);
+    Label5->setText(QStringLiteral("下次执行时间为") + DateTimeText::general(next));
+}
+
+void Form1::Image1_Click()
+{
+    const QString answer = m_urlPrompt(this);
+    if (answer.isEmpty())
+        return;
+    Text2->setText(answer);
+    ensureTimerRuns();
+}

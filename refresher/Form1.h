@@ -1,10 +1,95 @@
 #pragma once
 
+#include "RefreshSchedule.h"
+#include "frmAbout.h"
+
+#include <QPointer>
+#include <QString>
+#include <QUrl>
 #include <QWidget>
 
+#include <functional>
+#include <optional>
+
+class Clock;
+class ClickableLabel;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+class QWebEngineView;
+
+// The refresher's main window: the browser view, the URL and interval fields, the enable box and the one-second
+// tick that drives the timed refresh.
 class Form1 : public QWidget
 {
     Q_OBJECT
 public:
-    explicit Form1(QWidget* parent = nullptr);
+    // The clock must outlive the window; without one the window uses the system clock.
+    explicit Form1(const Clock* clock = nullptr, QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Controls, created in this order: the settings file walks them in creation order.
+    QWebEngineView* WebBrowser1 = nullptr;
+    QGroupBox* Frame1 = nullptr;
+    QPushButton* Command1 = nullptr;
+    QLineEdit* Text2 = nullptr;
+    QCheckBox* Check1 = nullptr;
+    QLineEdit* Text1 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLabel* Label6 = nullptr;
+    QTimer* Timer1 = nullptr;
+    ClickableLabel* Image1 = nullptr;
+
+    // Form-level state.
+    QString AppVersion;
+    QString UpdateCheckUrl;
+    const std::optional<QDateTime>& NextRunTime() const { return m_schedule.nextRunTime(); }
+    int RunCount() const { return m_schedule.runCount(); }
+
+    // One refresh of the browser view with a fresh token.
+    void deng();
+    // Starts the updater.
+    void she();
+
+    void Form_Load();
+    void Form_QueryUnload();
+    void Form_DblClick();
+    void Command1_Click();
+    void Check1_Click();
+    void Timer1_Timer();
+    void Image1_Click();
+
+    // The About window while it is open, else null.
+    frmAbout* aboutWindow() const { return m_about; }
+
+    // Tests answer the URL prompt themselves (an empty answer stands for Cancel) ...
+    using UrlPrompt = std::function<QString(QWidget* parent)>;
+    void setUrlPromptForTesting(UrlPrompt prompt);
+    // ... and may keep the browser view from going anywhere.
+    using Navigator = std::function<void(const QUrl& url)>;
+    void setNavigatorForTesting(Navigator navigator);
+
+signals:
+    // Every address the browser view is sent to, the start page included.
+    void navigated(const QString& url);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    void createControls();
+    void navigate(const QString& url);
+    void ensureTimerRuns();
+
+    const Clock* m_clock;
+    RefreshSchedule m_schedule;
+    QPointer<frmAbout> m_about;
+    UrlPrompt m_urlPrompt;
+    Navigator m_navigator;
 };

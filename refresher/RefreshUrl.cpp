@@ -1,0 +1,33 @@
+#include "RefreshUrl.h"
+
+#include "BuildConfig.h"
+
+#include <QRegularExpression>
+
+bool RefreshUrl::hasScheme(const QString& text)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    return scheme.match(text).hasMatch();
+}
+
+RefreshUrl::Target RefreshUrl::build(const QString& typed, const QString& token)
+{
+    Target target;
+    target.fieldText = hasScheme(typed) ? typed : QStringLiteral("http://") + typed;
+    // The separator looks at the text as typed: a prefix never brings a "?" of its own.
+    const QString separator = typed.contains(QLatin1Char('?')) ? QStringLiteral("&rn=") : QStringLiteral("?rn=");
+    target.url = target.fieldText + separator + token;
+    return target;
+}
+
+QString RefreshUrl::startPage()
+{
+    return QStringLiteral("http://") + QString::fromUtf8(BuildConfig::RefresherHost) +
+           QStringLiteral("/updata/pagewell/wellhome.asp");
+}
+
+QString RefreshUrl::updateCheckUrl(const QString& token)
+{
+    return QStringLiteral("http://") + QString::fromUtf8(BuildConfig::RefresherHost) +
+           QStringLiteral("/updata/pagewell/auto.asp?u=up&x=") + token;
+}
