@@ -20,7 +20,8 @@ bool answeredInFull(const QNetworkReply& reply)
         return true;
     if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         return false;
-    const bool contentError = error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError;
+    const bool contentError =
+        error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError;
     const bool serverError = error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError;
     return contentError || serverError;
 }

@@ -3,7 +3,8 @@
 #include "BuildConfig.h"
 
 namespace {
-struct Hosts {
+struct Hosts
+{
     QString refresher;
     QString update;
 };
