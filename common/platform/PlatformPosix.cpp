@@ -1,7 +1,12 @@
 #include "platform/Platform.h"
 
+#include "platform/ElfVersionNote.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+
+#include <algorithm>
 
 QString Platform::executableName(const QString& baseName)
 {
@@ -28,7 +33,21 @@ bool Platform::makeExecutable(const QString& filePath)
 
 QString Platform::fileVersion(const QString& programFile)
 {
-    // Replaced by the ELF note reader once the program file carries its version.
-    Q_UNUSED(programFile);
-    return {};
+    const QFileInfo info(programFile);
+    if (!info.isFile())
+        return {};
+    QFile file(programFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const qint64 size = file.size();
+    // Mapping lets the parser touch only the pages the headers point to, however large the program file is.
+    if (uchar* mapped = file.map(0, size)) {
+        const QString version =
+            ElfVersionNote::readElfFileVersion(QByteArrayView(reinterpret_cast<const char*>(mapped), size));
+        file.unmap(mapped);
+        return version;
+    }
+    // Where mapping is refused, the headers and notes of any program this system builds lie well within this.
+    constexpr qint64 ReadLimit = 64 * 1024 * 1024;
+    return ElfVersionNote::readElfFileVersion(file.read(std::min(size, ReadLimit)));
 }

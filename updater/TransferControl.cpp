@@ -1,0 +1,238 @@
+#include "TransferControl.h"
+
+#include "BuildConfig.h"
+#include "ContentLength.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSaveFile>
+#include <QUrl>
+
+namespace {
+// Qt stops reading from the socket once this much is buffered, so memory stays flat for any body size.
+constexpr qint64 ReadBufferSize = 64 * 1024;
+} // namespace
+
+TransferControl::TransferControl(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
+{
+    // The update server is asked directly, whatever proxy the machine is configured with.
+    m_manager->setProxy(QNetworkProxy::NoProxy);
+    m_idleTimer.setSingleShot(true);
+    m_idleTimer.setInterval(BuildConfig::TransferIdleTimeoutMs);
+    connect(&m_idleTimer, &QTimer::timeout, this, [this] {
+        fail(tr("%1 秒内没有收到任何数据").arg(m_idleTimer.interval() / 1000.0));
+    });
+}
+
+TransferControl::~TransferControl()
+{
+    release();
+}
+
+bool TransferControl::execute(const QString& url, const QString& targetPath)
+{
+    if (m_running) {
+        m_errorText = tr("另一个文件仍在下载");
+        return false;
+    }
+    const QUrl address(url);
+    if (!address.isValid() || address.scheme() != QLatin1String("http")) {
+        m_errorText = tr("地址无效：%1").arg(url);
+        return false;
+    }
+
+    m_targetPath = targetPath;
+    m_errorText.clear();
+    m_written = 0;
+    m_expected = -1;
+    m_headersSeen = false;
+    m_finishPending = false;
+    m_replacedExisting = QFileInfo::exists(targetPath);
+    // The temporary file lives beside the target, so the final rename stays on one file system and is atomic.
+    // An existing target's permission bits carry over to its replacement.
+    m_file = std::make_unique<QSaveFile>(targetPath);
+    if (!m_file->open(QIODevice::WriteOnly)) {
+        m_errorText = tr("无法写入 %1（%2）").arg(targetPath, m_file->errorString());
+        m_file.reset();
+        return false;
+    }
+
+    QNetworkRequest request(address);
+    // The bytes on the wire are the file: no transparent decompression, which would also break the length check.
+    request.setRawHeader("Accept-Encoding", "identity");
+    // A redirect is not the file that was asked for; it fails like any status outside 2xx.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    m_reply = m_manager->get(request);
+    m_reply->setReadBufferSize(ReadBufferSize);
+    connect(m_reply, &QNetworkReply::metaDataChanged, this, &TransferControl::onMetaDataChanged);
+    connect(m_reply, &QNetworkReply::readyRead, this, &TransferControl::drain);
+    connect(m_reply, &QNetworkReply::finished, this, &TransferControl::onFinished);
+    m_running = true;
+    m_idleTimer.start();
+    return true;
+}
+
+bool TransferControl::stillExecuting() const
+{
+    return m_running;
+}
+
+void TransferControl::cancel()
+{
+    release();
+}
+
+QString TransferControl::errorText() const
+{
+    return m_errorText;
+}
+
+QString TransferControl::targetPath() const
+{
+    return m_targetPath;
+}
+
+bool TransferControl::replacedExistingFile() const
+{
+    return m_replacedExisting;
+}
+
+qint64 TransferControl::bytesWritten() const
+{
+    return m_written;
+}
+
+qint64 TransferControl::expectedLength() const
+{
+    return m_expected;
+}
+
+void TransferControl::setIdleTimeoutMs(int milliseconds)
+{
+    m_idleTimer.setInterval(milliseconds);
+}
+
+void TransferControl::setUnknownLengthLimit(qint64 bytes)
+{
+    m_unknownLengthLimit = bytes;
+}
+
+void TransferControl::onMetaDataChanged()
+{
+    if (!m_running || !m_reply || m_headersSeen)
+        return;
+    m_headersSeen = true;
+    m_idleTimer.start();
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || status.toInt() < 200 || status.toInt() > 299) {
+        fail(tr("服务器答复 HTTP %1").arg(status.isValid() ? QString::number(status.toInt()) : tr("无状态")));
+        return;
+    }
+    if (m_reply->hasRawHeader("Content-Length")) {
+        const std::optional<qint64> length = ContentLength::parse(m_reply->rawHeader("Content-Length"));
+        if (!length) {
+            fail(tr("文件长度无效：%1").arg(QString::fromLatin1(m_reply->rawHeader("Content-Length"))));
+            return;
+        }
+        m_expected = *length;
+    }
+    emit progress(0, m_expected);
+}
+
+void TransferControl::drain()
+{
+    // Processing events below can deliver more data or the end of the reply; the loop that is already running
+    // picks those up, so a nested call has nothing to do.
+    if (m_draining)
+        return;
+    m_draining = true;
+    while (m_running && m_reply && m_reply->bytesAvailable() > 0) {
+        if (!m_headersSeen)
+            onMetaDataChanged();
+        if (!m_running)
+            break;
+        const QByteArray chunk = m_reply->read(ChunkSize);
+        if (chunk.isEmpty())
+            break;
+        const qint64 limit = m_expected >= 0 ? m_expected : m_unknownLengthLimit;
+        if (m_written + chunk.size() > limit) {
+            fail(m_expected >= 0 ? tr("数据超出宣布的长度")
+                                 : tr("没有宣布长度的数据超过了 %1 字节").arg(m_unknownLengthLimit));
+            break;
+        }
+        if (m_file->write(chunk) != chunk.size()) {
+            fail(tr("无法写入 %1（%2）").arg(m_targetPath, m_file->errorString()));
+            break;
+        }
+        m_written += chunk.size();
+        m_idleTimer.start();
+        emit progress(m_written, m_expected);
+        QCoreApplication::processEvents();
+    }
+    m_draining = false;
+    if (m_running && m_finishPending && (!m_reply || m_reply->bytesAvailable() == 0))
+        complete();
+}
+
+void TransferControl::onFinished()
+{
+    m_finishPending = true;
+    if (!m_draining)
+        drain();
+}
+
+void TransferControl::complete()
+{
+    if (!m_reply) {
+        fail(tr("连接已中断"));
+        return;
+    }
+    if (m_reply->error() != QNetworkReply::NoError) {
+        fail(m_reply->errorString());
+        return;
+    }
+    if (!m_headersSeen) {
+        onMetaDataChanged();
+        if (!m_running)
+            return;
+    }
+    if (m_expected >= 0 && m_written != m_expected) {
+        fail(tr("数据不完整：收到 %1 字节，应为 %2 字节").arg(m_written).arg(m_expected));
+        return;
+    }
+    if (!m_file->commit()) {
+        fail(tr("无法替换 %1（%2）").arg(m_targetPath, m_file->errorString()));
+        return;
+    }
+    m_file.reset();
+    release();
+    emit stateChanged(StateResponseCompleted);
+}
+
+void TransferControl::fail(const QString& reason)
+{
+    if (!m_running)
+        return;
+    m_errorText = reason;
+    release();
+    emit stateChanged(StateError);
+}
+
+void TransferControl::release()
+{
+    m_running = false;
+    m_idleTimer.stop();
+    // Dropping an uncommitted save file removes its temporary file; the target is untouched.
+    m_file.reset();
+    if (QNetworkReply* reply = m_reply.data()) {
+        m_reply = nullptr;
+        disconnect(reply, nullptr, this, nullptr);
+        reply->abort();
+        reply->deleteLater();
+    }
+}

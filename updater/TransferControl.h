@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSaveFile;
+
+// The window's transfer control: fetches one file in the background and reports through stateChanged() on the
+// user-interface thread. The body is streamed as it arrives, 1,024 bytes at a time, into a temporary file beside
+// the target, with pending events processed after every chunk; only a complete body replaces the target, in one
+// rename that keeps the replaced file's permission bits. A failed transfer leaves the target untouched and no
+// temporary file behind.
+class TransferControl : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The state numbers the window handles; other transfer stages report nothing.
+    static constexpr int StateError = 11;
+    static constexpr int StateResponseCompleted = 12;
+    static constexpr qint64 ChunkSize = 1024;
+    // A body without a length is refused once it grows past this.
+    static constexpr qint64 DefaultUnknownLengthLimit = qint64(2) * 1024 * 1024 * 1024;
+
+    explicit TransferControl(QObject* parent = nullptr);
+    ~TransferControl() override;
+
+    // Starts fetching url into targetPath and returns at once. False, with errorText() set, when no transfer could
+    // be started: one is still executing, the URL is unusable, or no temporary file can be made beside the target.
+    bool execute(const QString& url, const QString& targetPath);
+    // Whether a transfer is still executing.
+    bool stillExecuting() const;
+    // Stops a running transfer without reporting anything; the target stays as it was.
+    void cancel();
+
+    // Why the last transfer failed, for the user.
+    QString errorText() const;
+    QString targetPath() const;
+    // Whether the last transfer's target was an existing file (whose permission bits the new one kept).
+    bool replacedExistingFile() const;
+    qint64 bytesWritten() const;
+    // The announced length of the current body, or -1 when the reply gave none (yet).
+    qint64 expectedLength() const;
+
+    // A transfer that receives nothing for this long fails.
+    void setIdleTimeoutMs(int milliseconds);
+    void setUnknownLengthLimit(qint64 bytes);
+
+signals:
+    void stateChanged(int state);
+    // After the response headers (written 0) and after every chunk written.
+    void progress(qint64 written, qint64 expected);
+
+private:
+    void onMetaDataChanged();
+    void onFinished();
+    void drain();
+    void complete();
+    void fail(const QString& reason);
+    void release();
+
+    QNetworkAccessManager* m_manager;
+    QPointer<QNetworkReply> m_reply;
+    std::unique_ptr<QSaveFile> m_file;
+    QTimer m_idleTimer;
+    QString m_targetPath;
+    QString m_errorText;
+    qint64 m_written = 0;
+    qint64 m_expected = -1;
+    qint64 m_unknownLengthLimit = DefaultUnknownLengthLimit;
+    bool m_running = false;
+    bool m_headersSeen = false;
+    bool m_replacedExisting = false;
+    bool m_draining = false;
+    bool m_finishPending = false;
+};

@@ -1,0 +1,17 @@
+#include "updata.h"
+
+#include <QApplication>
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("update"));
+
+    updata window;
+    QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });
+    // The sequence runs before the window ever appears, and may end the program without showing it.
+    if (!window.Form_Load())
+        return 0;
+    window.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,203 @@
+#include "updata.h"
+
+#include "BuildConfig.h"
+#include "FileList.h"
+#include "HttpGet.h"
+#include "MessageBox.h"
+#include "ProcessLauncher.h"
+#include "ProgramFolder.h"
+#include "ProgressScale.h"
+#include "RandomToken.h"
+#include "StartPause.h"
+#include "TaskKill.h"
+#include "TransferControl.h"
+#include "UpdateServer.h"
+#include "UpdaterIcon.h"
+#include "VersionDecision.h"
+#include "platform/Platform.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+
+updata::updata(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      Frame1(new QGroupBox(this)), Label2(new QLabel(Frame1)), ProgressBar1(new QProgressBar(Frame1)),
+      Timer1(new QTimer(this)), Inet1(new TransferControl(this))
+{
+    setObjectName(QStringLiteral("updata"));
+    setWindowTitle(QStringLiteral("自动更新程序"));
+    setWindowIcon(UpdaterIcon::make());
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSizeF(8.25);
+    setFont(font);
+    setFixedSize(550, 119);
+
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setTitle(QStringLiteral("更新文件："));
+    Frame1->setGeometry(16, 16, 513, 89);
+
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(24, 24, 473, 17);
+
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(24, 56, 441, 17);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(0);
+    Timer1->stop();
+
+    Inet1->setObjectName(QStringLiteral("Inet1"));
+
+    connect(Inet1, &TransferControl::stateChanged, this, &updata::Inet1_StateChanged);
+    connect(Inet1, &TransferControl::progress, this, &updata::showProgress);
+    connect(Timer1, &QTimer::timeout, this, &updata::Timer1_Timer);
+}
+
+updata::~updata() = default;
+
+bool updata::Form_Load()
+{
+    m_installedVersion = Platform::fileVersion(ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell"))));
+    m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
+
+    const std::optional<QString> reply = HttpGet::get(UpdateServer::updaterVersionUrl(), BuildConfig::UpdaterTimeoutMs);
+    switch (VersionDecision::decide(reply, m_localVersionTag)) {
+    case VersionDecision::Outcome::NoReply:
+        MessageBox::show(this, QStringLiteral("ERR.无法连接到更新服务器，请直接到官网下载。"));
+        [[fallthrough]];
+    case VersionDecision::Outcome::NotATag:
+        MessageBox::show(this, QStringLiteral("ERR.连接到更新服务器出错，请直接到官网下载。"));
+        endProgram();
+        return false;
+    case VersionDecision::Outcome::UpToDate:
+        MessageBox::show(this, QStringLiteral("已是最新版本，暂时不用更新。"));
+        endProgram();
+        return false;
+    case VersionDecision::Outcome::Proceed:
+        break;
+    }
+
+    // The refresher saves nothing when it is stopped this way; its settings stay as its last orderly close wrote.
+    TaskKill::stopRefresher();
+
+    const std::optional<QString> list =
+        HttpGet::get(UpdateServer::fileListUrl(RandomToken::next()), BuildConfig::UpdaterTimeoutMs);
+    if (!list)
+        return true;
+    m_fileList = FileList::split(*list);
+
+    for (const QString& name : std::as_const(m_fileList)) {
+        // The loop does not wait: while the transfer it started is executing, every later name is passed over.
+        if (Inet1->stillExecuting())
+            continue;
+        // A name that is not a plain file name could write outside the program folder.
+        if (!FileList::isPlainFileName(name))
+            continue;
+        Label2->setText(QDir::toNativeSeparators(ProgramFolder::path() + QLatin1Char('/') + name));
+        StartDownload(UpdateServer::fileUrl(name));
+    }
+    m_firstFileName = m_fileList.value(0);
+    return true;
+}
+
+bool updata::StartDownload(const QString& url)
+{
+    if (m_startPause)
+        StartPause::wait();
+    if (m_ended)
+        return false;
+    // Label2 hands over the local path, as it reads once the pause is over.
+    if (!Inet1->execute(url, QDir::fromNativeSeparators(Label2->text()))) {
+        Label2->setText(QStringLiteral("下载失败：") + Inet1->errorText());
+        return false;
+    }
+    return true;
+}
+
+void updata::Inet1_StateChanged(int state)
+{
+    if (m_ended)
+        return;
+    if (state == TransferControl::StateError) {
+        // The window stays open and idle; the user closes it.
+        Label2->setText(QStringLiteral("下载失败：") + Inet1->errorText());
+        return;
+    }
+    if (state != TransferControl::StateResponseCompleted)
+        return;
+
+    const ProgressScale::Bar bar = ProgressScale::complete(Inet1->bytesWritten());
+    ProgressBar1->setRange(0, bar.maximum);
+    ProgressBar1->setValue(bar.value);
+    // A file new to the folder has no permission bits to keep; the first listed one is started next, so it must
+    // be runnable.
+    const QFileInfo written(Inet1->targetPath());
+    if (!Inet1->replacedExistingFile() && !m_fileList.isEmpty() && written.fileName() == m_fileList.first())
+        Platform::makeExecutable(written.filePath());
+    Timer1->setInterval(2000);
+    Timer1->start();
+}
+
+void updata::Timer1_Timer()
+{
+    Timer1->stop();
+    if (m_ended)
+        return;
+    she();
+    endProgram();
+}
+
+bool updata::she()
+{
+    if (!FileList::isPlainFileName(m_firstFileName))
+        return false;
+    const QString program = ProgramFolder::path() + QLatin1Char('/') + m_firstFileName;
+    if (ProcessLauncher::launch(program))
+        return true;
+    MessageBox::show(this, QStringLiteral("无法启动：") + QDir::toNativeSeparators(program));
+    return false;
+}
+
+void updata::setStartPauseForTesting(bool enabled)
+{
+    m_startPause = enabled;
+}
+
+void updata::showEvent(QShowEvent* event)
+{
+    if (!m_centred) {
+        m_centred = true;
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
+    }
+    QWidget::showEvent(event);
+}
+
+void updata::showProgress(qint64 written, qint64 expected)
+{
+    const ProgressScale::Bar bar = ProgressScale::running(written, expected);
+    if (ProgressBar1->maximum() != bar.maximum || ProgressBar1->minimum() != 0)
+        ProgressBar1->setRange(0, bar.maximum);
+    ProgressBar1->setValue(bar.value);
+}
+
+void updata::endProgram()
+{
+    // Nothing runs after this: no transfer completes, no timer fires, and an unfinished file is dropped.
+    m_ended = true;
+    Timer1->stop();
+    Inet1->cancel();
+    emit programEnded();
+}
