@@ -1,0 +1,282 @@
+"""One benchmark measurement, run as process 1 of fresh PID, network and mount namespaces (see harness.py).
+
+Inside, 127.0.0.1:8765 is private, /tmp is a private tmpfs (so the X server's lock files and sockets vanish with
+the namespace), and every process that exists was started here, so the clean-up at the end may stop them all.
+The case is described by a JSON object on the command line; the result is one JSON object on the last line of
+standard output.
+"""
+
+import json
+import os
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import loopserver  # noqa: E402
+import procstats  # noqa: E402
+
+PORT = 8765
+START_URL = f"http://127.0.0.1:{PORT}{loopserver.START_PAGE}"
+CADENCE_URL = f"http://127.0.0.1:{PORT}{loopserver.CADENCE_PAGE}"
+SETTINGS_SECTION = "岚舟网页自动刷新器"
+WINDOW_CAPTION = "岚舟网页自动刷新器"
+
+
+class CaseError(Exception):
+    pass
+
+
+def run_quietly(argv, timeout=10):
+    subprocess.run(argv, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=timeout)
+
+
+def private_namespace_setup():
+    if os.getpid() != 1:
+        raise CaseError("case.py must run as process 1 of its own PID namespace (start it through harness.py)")
+    run_quietly(["ip", "link", "set", "lo", "up"])
+    run_quietly(["mount", "-t", "tmpfs", "-o", "mode=1777", "bench-tmp", "/tmp"])
+
+
+def start_xvfb():
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
+                             "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    deadline = time.monotonic() + 10
+    number = b""
+    while time.monotonic() < deadline and not number.endswith(b"\n"):
+        ready, _, _ = select.select([read_end], [], [], 0.2)
+        if ready:
+            chunk = os.read(read_end, 16)
+            if not chunk:
+                break
+            number += chunk
+    os.close(read_end)
+    if not number.strip():
+        raise CaseError("Xvfb did not start")
+    return xvfb, ":" + number.decode().strip()
+
+
+def program_env(display, work, extra=None):
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith(("QT_", "QTWEBENGINE_")) and k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env.update({
+        "DISPLAY": display,
+        "LANG": "C.UTF-8",
+        "LC_ALL": "C.UTF-8",
+        # Chromium's sandbox cannot run as root; nothing else about the web engine is changed.
+        "QTWEBENGINE_DISABLE_SANDBOX": "1",
+        # Keeps the programs' caches and settings out of the user's home.
+        "XDG_CACHE_HOME": os.path.join(work, "xdg-cache"),
+        "XDG_CONFIG_HOME": os.path.join(work, "xdg-config"),
+        "XDG_DATA_HOME": os.path.join(work, "xdg-data"),
+        "XDG_RUNTIME_DIR": os.path.join(work, "xdg-runtime"),
+    })
+    os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
+    env.update(extra or {})
+    return env
+
+
+def write_settings(folder, url, interval):
+    text = f"[{SETTINGS_SECTION}]\r\nTEXT2={url}\r\nTEXT1={interval}\r\n"
+    with open(os.path.join(folder, "user.ini"), "wb") as f:
+        f.write(text.encode("gb18030"))
+
+
+def prepare_pagewell_folder(spec, work):
+    """A program folder of its own for this run: the Pagewell program file and, when asked for, a user.ini."""
+    folder = os.path.join(work, "program")
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, "Pagewell")
+    if not os.path.exists(target):
+        try:
+            os.link(spec["pagewell"], target)
+        except OSError:
+            shutil.copy2(spec["pagewell"], target)
+    if spec.get("settings"):
+        write_settings(folder, spec["settings"]["url"], spec["settings"]["interval"])
+    return target
+
+
+def launch(spec, display, work):
+    program = spec["program"]
+    if program == "pagewell":
+        argv = [prepare_pagewell_folder(spec, work)]
+        env = program_env(display, work, spec.get("env"))
+    elif program == "baseline":
+        argv = [spec["baseline"], START_URL]
+        env = program_env(display, work, spec.get("env"))
+    elif program == "chromium":
+        profile = os.path.join(work, "chromium-profile")
+        shutil.rmtree(profile, ignore_errors=True)
+        os.makedirs(profile)
+        argv = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                "--window-size=953,449", f"--user-data-dir={profile}", START_URL]
+        env = program_env("", work)
+        del env["DISPLAY"]
+    else:
+        raise CaseError(f"unknown program {program}")
+    log = open(os.path.join(work, f"{program}.log"), "wb")
+    started = time.monotonic()
+    process = subprocess.Popen(argv, env=env, cwd=work, stdout=log, stderr=subprocess.STDOUT,
+                               stdin=subprocess.DEVNULL)
+    log.close()
+    return process, started
+
+
+def is_start_page(request):
+    return request.path == loopserver.START_PAGE
+
+
+def wait_start_page(server, process, timeout):
+    request = server.wait_for(is_start_page, timeout)
+    if request is None:
+        raise CaseError(f"no start-page request within {timeout:.0f} s (program exit code {process.poll()})")
+    return request
+
+
+def wait_loaded(server, process, timeout):
+    """The page counts as loaded once its resources have been fetched and nothing else arrives for a second."""
+    wait_start_page(server, process, timeout)
+    server.wait_for(lambda r: r.path == "/bench/ref.png", 10)
+    return server.wait_quiet(1.0, 15)
+
+
+def case_startup(spec, display, work, server):
+    process, started = launch(spec, display, work)
+    request = wait_start_page(server, process, spec.get("timeout", 30))
+    checks = [r for r in server.snapshot() if r.path == loopserver.VERSION_CHECK]
+    return {"seconds": request.arrived - started,
+            "version_checks": [round(r.arrived - started, 4) for r in checks]}
+
+
+def case_memory(spec, display, work, server):
+    process, _ = launch(spec, display, work)
+    loaded = wait_loaded(server, process, spec.get("timeout", 60))
+    time.sleep(max(0.0, loaded + spec["settle"] - time.monotonic()))
+    pids = procstats.tree(process.pid)
+    sizes = {pid: procstats.pss_kb(pid) for pid in pids}
+    comms = {pid: procstats.read_stat(pid).comm for pid in pids if procstats.read_stat(pid)}
+    return {"pss_kib": sum(v for v in sizes.values() if v), "processes": len(pids),
+            "detail": sorted(([comms.get(p, "?"), sizes[p]] for p in pids if sizes[p]), key=lambda x: -x[1])}
+
+
+def find_window(display, timeout):
+    env = dict(os.environ, DISPLAY=display)
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = subprocess.run(["xdotool", "search", "--name", WINDOW_CAPTION], env=env, capture_output=True,
+                               text=True, timeout=10)
+        ids = found.stdout.split()
+        if ids:
+            return ids[-1]
+        time.sleep(0.2)
+    raise CaseError("the main window did not appear")
+
+
+def tick_enable_box(display, window):
+    """What a user does: the interval field has the focus when the window opens; Tab reaches the enable box and
+    Space ticks it."""
+    env = dict(os.environ, DISPLAY=display)
+    for argv in (["xdotool", "windowfocus", "--sync", window], ["xdotool", "key", "--delay", "100", "Tab", "space"]):
+        subprocess.run(argv, env=env, check=True, timeout=10, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(0.3)
+
+
+def case_cadence(spec, display, work, server):
+    interval, periods = spec["interval"], spec["periods"]
+    spec = dict(spec, settings={"url": CADENCE_URL, "interval": interval})
+    process, _ = launch(spec, display, work)
+    wait_start_page(server, process, 30)
+    window = find_window(display, 15)
+    time.sleep(0.5)
+    tick_enable_box(display, window)
+
+    def timed(r):
+        return r.path == loopserver.CADENCE_PAGE and "rn=" in r.query
+
+    if not server.wait_count(timed, 1, interval + 5):
+        raise CaseError("ticking the enable box started no timed refresh")
+    hits = server.wait_count(timed, periods + 1, (periods + 1) * (interval + 1.5) + 10)
+    times = [r.arrived for r in hits[:periods + 1]]
+    if len(times) < periods + 1:
+        raise CaseError(f"only {len(times)} timed refreshes arrived")
+    return {"periods": [round(b - a, 4) for a, b in zip(times, times[1:])]}
+
+
+def case_idle(spec, display, work, server):
+    process, _ = launch(spec, display, work)
+    loaded = wait_loaded(server, process, 60)
+    time.sleep(max(0.0, loaded + spec["settle"] - time.monotonic()))
+    meter = procstats.CpuMeter(process.pid)
+    xvfb_meter = procstats.CpuMeter(spec["_xvfb_pid"])
+    began = time.monotonic()
+    time.sleep(spec["duration"])
+    elapsed = time.monotonic() - began
+    requests = [r for r in server.snapshot() if r.arrived >= began]
+    return {"cpu_percent": 100 * meter.seconds_since_start() / elapsed,
+            "xvfb_cpu_percent": 100 * xvfb_meter.seconds_since_start() / elapsed,
+            "processes": len(procstats.tree(process.pid)), "requests_during": len(requests)}
+
+
+def stop_everything(keep=()):
+    """Every process here was started by this case; the namespace disappears with it anyway, but stopping them
+    in order lets the X server clean up."""
+    me = os.getpid()
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        victims = [pid for pid in procstats.all_stats() if pid != me and pid not in keep]
+        for pid in victims:
+            try:
+                os.kill(pid, sig)
+            except ProcessLookupError:
+                pass
+        deadline = time.monotonic() + 2
+        while time.monotonic() < deadline:
+            try:
+                while os.waitpid(-1, os.WNOHANG)[0] > 0:
+                    pass
+            except ChildProcessError:
+                break
+            if not [p for p in procstats.all_stats() if p != me]:
+                return
+            time.sleep(0.05)
+
+
+CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence, "idle": case_idle}
+
+
+def main():
+    spec = json.loads(sys.argv[1])
+    work = spec["work"]
+    os.makedirs(work, exist_ok=True)
+    result = {}
+    server = None
+    try:
+        private_namespace_setup()
+        if spec["kind"] == "download":
+            import download
+            result = download.run(spec, work)
+        else:
+            server = loopserver.LoopServer(PORT, check=spec.get("check", loopserver.CHECK_ANSWER))
+            display = ""
+            if spec["program"] != "chromium":
+                xvfb, display = start_xvfb()
+                spec["_xvfb_pid"] = xvfb.pid
+            result = CASES[spec["kind"]](spec, display, work, server)
+    except (CaseError, subprocess.SubprocessError, OSError) as error:
+        result = {"error": str(error)}
+    finally:
+        stop_everything()
+        if server is not None:
+            server.close()
+    print(json.dumps(result), flush=True)
+
+
+if __name__ == "__main__":
+    main()

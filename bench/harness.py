@@ -1,0 +1,268 @@
+"""Runs the benchmarks several times each, side by side with their baselines, and writes the results table.
+
+Every measurement runs in PID, network and mount namespaces of its own (case.py), so the programs see a private
+127.0.0.1:8765, the updater's kill-by-name reaches only processes of that run, and ending the namespace ends every
+process the run started.
+"""
+
+import argparse
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+
+import report  # noqa: E402
+
+ALL = ["B1", "B2", "B3", "B4", "B5", "B6"]
+
+# Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
+PLANS = {
+    "full": {"B1": 7, "B1_warmup": 1, "B2": 3, "B3": 3, "B3_settle": 10, "B4": [(1, 30), (3, 30)], "B5": 3,
+             "B5_mib": 256, "B6": 3, "B6_seconds": 60, "B6_settle": 10},
+    "quick": {"B1": 1, "B1_warmup": 0, "B2": 0, "B3": 1, "B3_settle": 1, "B4": [(1, 2)], "B5": 1, "B5_mib": 4,
+              "B6": 1, "B6_seconds": 2, "B6_settle": 1},
+}
+
+
+def log(message):
+    print(f"[bench {time.strftime('%H:%M:%S')}] {message}", file=sys.stderr, flush=True)
+
+
+class Runner:
+    def __init__(self, args):
+        self.args = args
+        self.build = os.path.abspath(args.build_dir)
+        self.work = os.path.join(self.build, "bench-work")
+        self.pagewell = os.path.join(self.build, "bin", "Pagewell")
+        self.update = os.path.join(self.build, "bin", "update")
+        self.baseline = os.path.join(self.build, "bench", "BaselineView")
+        self.notes = []
+        self.counter = 0
+
+    def case(self, spec, timeout):
+        """Runs one measurement in fresh namespaces; returns its result, or None (with a note) when it failed."""
+        self.counter += 1
+        work = os.path.join(self.work, f"{self.counter:03d}-{spec['kind']}-{spec.get('program', '')}")
+        shutil.rmtree(work, ignore_errors=True)
+        spec = dict(spec, work=work, pagewell=self.pagewell, update=self.update, baseline=self.baseline, root=ROOT)
+        argv = ["unshare", "--pid", "--fork", "--mount-proc", "--net", "--kill-child", sys.executable,
+                os.path.join(HERE, "case.py"), json.dumps(spec)]
+        try:
+            done = subprocess.run(argv, capture_output=True, text=True, timeout=timeout)
+        except subprocess.TimeoutExpired:
+            # --kill-child has taken the whole namespace down with unshare.
+            self.note(f"{spec['kind']}/{spec.get('program', '')}: no result within {timeout} s")
+            return None
+        lines = done.stdout.strip().splitlines()
+        try:
+            result = json.loads(lines[-1])
+        except (IndexError, json.JSONDecodeError):
+            self.note(f"{spec['kind']}/{spec.get('program', '')}: case failed: {done.stderr.strip()[-400:]}")
+            return None
+        if "error" in result:
+            self.note(f"{spec['kind']}/{spec.get('program', '')}: {result['error']} (logs in {work})")
+            return None
+        if not self.args.keep_work:
+            shutil.rmtree(work, ignore_errors=True)
+        return result
+
+    def note(self, text):
+        log(text)
+        if text not in self.notes:
+            self.notes.append(text)
+
+
+def have(program):
+    return shutil.which(program) is not None
+
+
+def values(results, key, scale=1.0):
+    return [r[key] * scale for r in results if r is not None]
+
+
+def b1(run, plan):
+    pagewell, baseline = [], []
+    for i in range(plan["B1_warmup"] + plan["B1"]):
+        # Interleaved, so a slow spell of the machine hits both programs alike.
+        p = run.case({"kind": "startup", "program": "pagewell", "check": "reset"}, 60)
+        b = run.case({"kind": "startup", "program": "baseline"}, 60)
+        if i >= plan["B1_warmup"]:
+            pagewell.append(p)
+            baseline.append(b)
+    checks = [r["version_checks"] for r in pagewell if r]
+    if checks and not all(checks):
+        run.note("B1: Pagewell sent no version check in some runs")
+    return [report.Row("B1", "Start-up to start-page request, version check reset", "s",
+                       values(pagewell, "seconds"), values(baseline, "seconds"), "BaselineView", "ratio_max", 1.15,
+                       "≤ 1.15 × baseline")]
+
+
+def b2(run, plan):
+    if plan["B2"] == 0:
+        return [report.Row("B2", "Start-up to start-page request, version check never answered", "s", [],
+                           goal_kind="max", goal=5.5, goal_text="≤ 5.5 s", note="not run in quick mode")]
+    results = [run.case({"kind": "startup", "program": "pagewell", "check": "hang", "timeout": 30}, 60)
+               for _ in range(plan["B2"])]
+    return [report.Row("B2", "Start-up to start-page request, version check never answered", "s",
+                       values(results, "seconds"), goal_kind="max", goal=5.5, goal_text="≤ 5.5 s")]
+
+
+def b3(run, plan):
+    pagewell, chromium, view = [], [], []
+    has_chromium = have("chromium")
+    if not has_chromium:
+        run.note("B3: chromium is not installed (PAGEWELL_WITH_BENCH=1 scripts/install-deps); no baseline")
+    for _ in range(plan["B3"]):
+        spec = {"kind": "memory", "settle": plan["B3_settle"]}
+        pagewell.append(run.case(dict(spec, program="pagewell"), 120))
+        if has_chromium:
+            chromium.append(run.case(dict(spec, program="chromium"), 120))
+        view.append(run.case(dict(spec, program="baseline"), 120))
+    mib = 1 / 1024
+    rows = [report.Row("B3", "Memory: total PSS of all Pagewell processes, reference page", "MiB",
+                       values(pagewell, "pss_kib", mib), values(chromium, "pss_kib", mib), "Chromium headless",
+                       "ratio_max", 0.8, "≤ 0.8 × Chromium"),
+            report.Row("B3", "(info) total PSS of BaselineView, same page", "MiB", values(view, "pss_kib", mib),
+                       values(chromium, "pss_kib", mib), "Chromium headless")]
+    for name, results in (("Pagewell", pagewell), ("Chromium", chromium), ("BaselineView", view)):
+        counted = [r for r in results if r]
+        if counted:
+            detail = ", ".join(f"{comm} {kib / 1024:.0f}" for comm, kib in counted[-1]["detail"])
+            run.note(f"B3 {name}: {counted[-1]['processes']} processes, PSS MiB by process (last run): {detail}")
+    return rows
+
+
+def b4(run, plan):
+    if not have("xdotool"):
+        run.note("B4: xdotool is not installed (PAGEWELL_WITH_BENCH=1 scripts/install-deps); not run")
+    rows = []
+    for interval, periods in plan["B4"]:
+        result = None
+        if have("xdotool"):
+            timeout = int((periods + 2) * (interval + 1.5) + 90)
+            result = run.case({"kind": "cadence", "program": "pagewell", "interval": interval, "periods": periods},
+                              timeout)
+        rows.append(report.Row("B4", f"Refresh period at interval {interval} s ({periods} periods, one run)", "s",
+                               result["periods"] if result else [], goal_kind="within",
+                               goal=(interval, interval + 1), goal_text=f"each in [{interval}, {interval + 1}]"))
+    return rows
+
+
+def b5(run, plan):
+    import download
+    missing = [p for p in ("nginx", "curl") if not have(p)]
+    if missing or not os.path.exists(os.path.join(ROOT, "deploy", "serve")):
+        run.note(f"B5: needs nginx, curl and deploy/serve; missing: {', '.join(missing) or 'deploy/serve'}")
+        updates, curls = [], []
+    else:
+        release = download.prepare_release(run, plan["B5_mib"])
+        updates, curls = [], []
+        for _ in range(plan["B5"]):
+            spec = {"kind": "download", "release": release, "mib": plan["B5_mib"]}
+            updates.append(run.case(dict(spec, program="update"), 600))
+            curls.append(run.case(dict(spec, program="curl"), 600))
+    size = f"{plan['B5_mib']} MiB"
+    return [report.Row("B5", f"Download throughput, {size} file, request to file in place", "MiB/s",
+                       values(updates, "mib_per_s"), values(curls, "mib_per_s"), "curl -o", "ratio_min", 0.8,
+                       "≥ 0.8 × curl"),
+            report.Row("B5", "Peak RSS of update during that download", "MiB", values(updates, "peak_rss_kib", 1 / 1024),
+                       goal_kind="max", goal=64, goal_text="≤ 64 MiB")]
+
+
+def b6(run, plan):
+    results = [run.case({"kind": "idle", "program": "pagewell", "settle": plan["B6_settle"],
+                         "duration": plan["B6_seconds"]}, plan["B6_seconds"] + 120) for _ in range(plan["B6"])]
+    return [report.Row("B6", f"Idle CPU of all Pagewell processes over {plan['B6_seconds']} s, schedule off",
+                       "% of a core", values(results, "cpu_percent"), goal_kind="max", goal=0.5,
+                       goal_text="≤ 0.5 %"),
+            report.Row("B6", "(info) CPU of the X server (Xvfb) meanwhile, not counted above", "% of a core",
+                       values(results, "xvfb_cpu_percent"))]
+
+
+def read_first(path, prefix):
+    try:
+        with open(path) as f:
+            for line in f:
+                if line.startswith(prefix):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return "?"
+
+
+def busy_state():
+    compiles = subprocess.run(["pgrep", "-c", "cc1plus"], capture_output=True, text=True).stdout.strip() or "0"
+    return f"load average {os.getloadavg()[0]:.2f}, {compiles} compiler processes running"
+
+
+def package_version(name):
+    found = subprocess.run(["dpkg-query", "-W", "-f=${Version}", name], capture_output=True, text=True)
+    return found.stdout.strip() or "not installed"
+
+
+def machine_text(before, after):
+    memory_kib = int(read_first("/proc/meminfo", "MemTotal").split()[0])
+    return "\n".join([
+        f"Machine: {os.cpu_count()} CPUs ({read_first('/proc/cpuinfo', 'model name')}), "
+        f"{memory_kib / 1024 / 1024:.1f} GiB memory, Linux {platform.release()}, "
+        f"Qt WebEngine {package_version('qt6-webengine-dev')}, Chromium {package_version('chromium')}, "
+        f"nginx {package_version('nginx-light')}, curl {package_version('curl')}.",
+        "",
+        f"Run on {time.strftime('%Y-%m-%d %H:%M %Z')}; at the start: {before}; at the end: {after}.",
+    ])
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--quick", action="store_true", help="one short pass that only checks the scripts work")
+    parser.add_argument("--build-dir", required=True)
+    parser.add_argument("--only", default=",".join(ALL), help="comma-separated subset, e.g. B1,B3")
+    parser.add_argument("--out", help="document to write the table into (docs/PERFORMANCE.md for full runs)")
+    parser.add_argument("--runs", type=int, help="runs of each benchmark in place of the plan's count")
+    parser.add_argument("--keep-work", action="store_true", help="keep each run's folder and program logs")
+    parser.add_argument("--command", default="bench/run", help="the command line recorded in the document")
+    args = parser.parse_args()
+
+    if os.geteuid() != 0:
+        sys.exit("bench: the benchmarks create namespaces with unshare and must run as root")
+    plan = dict(PLANS["quick" if args.quick else "full"])
+    if args.runs:
+        plan.update({key: args.runs for key in ("B1", "B2", "B3", "B5", "B6")})
+    run = Runner(args)
+    for program in (run.pagewell, run.baseline):
+        if not os.access(program, os.X_OK):
+            sys.exit(f"bench: {program} is missing; build it first")
+    before = busy_state()
+    rows = []
+    steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6}
+    for key in [k.strip().upper() for k in args.only.split(",") if k.strip()]:
+        log(f"{key} ...")
+        rows += steps[key](run, plan)
+    after = busy_state()
+
+    block = report.results_block(rows, args.command, machine_text(before, after), run.notes)
+    print(block)
+    if args.out:
+        try:
+            with open(args.out, encoding="utf-8") as f:
+                document = f.read()
+        except FileNotFoundError:
+            document = ""
+        with open(args.out, "w", encoding="utf-8") as f:
+            f.write(report.merge_into(document, block))
+        log(f"table written to {args.out}")
+    measured = [r for r in rows if r.samples]
+    if not measured:
+        sys.exit("bench: nothing was measured")
+
+
+if __name__ == "__main__":
+    main()

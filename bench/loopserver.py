@@ -1,0 +1,188 @@
+"""A loopback HTTP server that plays the refresher host during a benchmark.
+
+It serves the start page and the pages the benchmarks refresh, answers (or deliberately does not answer) the
+refresher's version check, and notes when each request arrived on the same monotonic clock the benchmark uses to
+start programs, so "process start to request" needs no clock translation.
+"""
+
+import socket
+import struct
+import threading
+import time
+import zlib
+
+START_PAGE = "/updata/pagewell/wellhome.asp"
+VERSION_CHECK = "/updata/pagewell/auto.asp"
+CADENCE_PAGE = "/bench/cadence.html"
+
+# What the version check gets: an answer saying there is no update, a connection reset right after the request
+# was read, or an accepted connection that is never answered.
+CHECK_ANSWER, CHECK_RESET, CHECK_HANG = "answer", "reset", "hang"
+
+# Longest a hanging request is held; every wait in the benchmarks is bounded.
+HANG_LIMIT_S = 300
+
+
+def _png(width, height):
+    """A small gradient picture, made here so the reference page needs no binary file in the repository."""
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)
+        for x in range(width):
+            rows += bytes(((x * 255) // width, (y * 255) // height, 160))
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(rows), 6)) + chunk(
+        b"IEND", b"")
+
+
+def reference_page():
+    """A static page of the kind a user keeps refreshed: text, a table, a stylesheet and a picture, no script."""
+    paragraphs = []
+    for i in range(40):
+        paragraphs.append(
+            f"<p>第{i + 1}条 公告：本页面用于测量网页自动刷新器的内存和空闲开销。 Paragraph {i + 1}: plain text "
+            "that wraps across the view, so that layout and painting have real work to do.</p>")
+    rows = "".join(f"<tr><td>{i}</td><td>项目 {i}</td><td>{i * 37 % 101}</td></tr>" for i in range(60))
+    return ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Reference page</title>"
+            "<link rel=\"stylesheet\" href=\"/bench/ref.css\"></head><body><h1>参考页面 Reference page</h1>"
+            "<img src=\"/bench/ref.png\" width=\"400\" height=\"200\" alt=\"\">" + "".join(paragraphs) +
+            "<table>" + rows + "</table></body></html>").encode("utf-8")
+
+
+REFERENCE_CSS = (b"body{font-family:sans-serif;margin:12px;color:#222;background:#fafafa}"
+                 b"h1{font-size:20px}table{border-collapse:collapse}td{border:1px solid #ccc;padding:2px 6px}")
+CADENCE_HTML = b"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>tick</title></head><body>tick</body></html>"
+
+
+class Request:
+    def __init__(self, arrived, method, target):
+        self.arrived = arrived
+        self.method = method
+        self.target = target
+        self.path, _, self.query = target.partition("?")
+
+
+class LoopServer:
+    def __init__(self, port, check=CHECK_ANSWER, check_reply=b"v1.6"):
+        self.port = port
+        self.check = check
+        self.check_reply = check_reply
+        self.requests = []
+        self._lock = threading.Lock()
+        self._arrival = threading.Condition(self._lock)
+        self._stop = threading.Event()
+        self._routes = {
+            START_PAGE: ("text/html; charset=utf-8", reference_page()),
+            "/bench/ref.css": ("text/css", REFERENCE_CSS),
+            "/bench/ref.png": ("image/png", _png(400, 200)),
+            CADENCE_PAGE: ("text/html; charset=utf-8", CADENCE_HTML),
+        }
+        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self._listener.bind(("127.0.0.1", port))
+        self._listener.listen(64)
+        self._listener.settimeout(0.2)
+        threading.Thread(target=self._accept_loop, daemon=True).start()
+
+    def close(self):
+        self._stop.set()
+        self._listener.close()
+
+    def snapshot(self):
+        with self._lock:
+            return list(self.requests)
+
+    def wait_for(self, predicate, timeout):
+        """Waits until some logged request satisfies predicate; returns it, or None when the time is up."""
+        deadline = time.monotonic() + timeout
+        with self._arrival:
+            while True:
+                for r in self.requests:
+                    if predicate(r):
+                        return r
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return None
+                self._arrival.wait(left)
+
+    def wait_count(self, predicate, count, timeout):
+        deadline = time.monotonic() + timeout
+        with self._arrival:
+            while True:
+                hits = [r for r in self.requests if predicate(r)]
+                if len(hits) >= count:
+                    return hits
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return hits
+                self._arrival.wait(left)
+
+    def wait_quiet(self, quiet_s, timeout):
+        """Waits until no request has arrived for quiet_s; returns the arrival time of the last request."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with self._lock:
+                last = self.requests[-1].arrived if self.requests else None
+            if last is not None and time.monotonic() - last >= quiet_s:
+                return last
+            time.sleep(0.05)
+        return last
+
+    def _accept_loop(self):
+        while not self._stop.is_set():
+            try:
+                conn, _ = self._listener.accept()
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _log(self, method, target):
+        request = Request(time.monotonic(), method, target)
+        with self._arrival:
+            self.requests.append(request)
+            self._arrival.notify_all()
+        return request
+
+    def _serve(self, conn):
+        conn.settimeout(HANG_LIMIT_S)
+        buffered = b""
+        try:
+            while not self._stop.is_set():
+                while b"\r\n\r\n" not in buffered:
+                    data = conn.recv(65536)
+                    if not data:
+                        return
+                    buffered += data
+                head, _, buffered = buffered.partition(b"\r\n\r\n")
+                line = head.split(b"\r\n", 1)[0].decode("latin-1")
+                parts = line.split(" ")
+                if len(parts) < 2:
+                    return
+                request = self._log(parts[0], parts[1])
+                if request.path == VERSION_CHECK and self.check != CHECK_ANSWER:
+                    if self.check == CHECK_RESET:
+                        # SO_LINGER 0 turns the close into a TCP reset instead of an orderly end of stream.
+                        conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                    else:
+                        self._stop.wait(HANG_LIMIT_S)
+                    return
+                if request.path == VERSION_CHECK:
+                    kind, body, status = "text/plain", self.check_reply, "200 OK"
+                elif request.path in self._routes:
+                    kind, body = self._routes[request.path]
+                    status = "200 OK"
+                else:
+                    kind, body, status = "text/plain", b"not found", "404 Not Found"
+                conn.sendall((f"HTTP/1.1 {status}\r\nContent-Type: {kind}\r\nContent-Length: {len(body)}\r\n"
+                              "Cache-Control: no-store\r\n\r\n").encode("latin-1") + body)
+        except OSError:
+            pass
+        finally:
+            conn.close()
