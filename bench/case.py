@@ -261,7 +261,7 @@ def main():
         private_namespace_setup()
         if spec["kind"] == "download":
             import download
-            result = download.run(spec, work)
+            result = download.run(spec, work, sys.modules[__name__])
         else:
             server = loopserver.LoopServer(PORT, check=spec.get("check", loopserver.CHECK_ANSWER))
             display = ""

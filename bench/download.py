@@ -1,0 +1,146 @@
+"""The download benchmark: `update` fetching one large file from the reference nginx, against `curl -o`.
+
+prepare_release() runs outside the namespaces and builds the release once; run() is called by case.py inside a
+namespace with its own loopback, where the reference server is started on the updater's port.
+"""
+
+import glob
+import os
+import re
+import shutil
+import subprocess
+import time
+
+import procstats
+
+PORT = 8765
+NAME = "Pagewell"
+# The payload is a runnable program, so the updater's hand-over to the first listed file starts something real:
+# a shell script that ends at once, padded with incompressible bytes to the size under test.
+SCRIPT_HEAD = b"#!/bin/sh\nexit 0\n"
+
+
+def payload_bytes(mib):
+    return mib * 1024 * 1024
+
+
+def prepare_release(runner, mib):
+    """A release folder (deploy/make-release) whose only listed file is a payload of mib MiB named Pagewell."""
+    base = os.path.join(runner.work, f"release-{mib}mib")
+    release = os.path.join(base, "release")
+    stamp = os.path.join(base, "ready")
+    if os.path.exists(stamp):
+        return release
+    shutil.rmtree(base, ignore_errors=True)
+    source = os.path.join(base, "program")
+    os.makedirs(source)
+    path = os.path.join(source, NAME)
+    with open(path, "wb") as f:
+        f.write(SCRIPT_HEAD)
+        left = payload_bytes(mib) - len(SCRIPT_HEAD)
+        while left > 0:
+            block = min(left, 8 * 1024 * 1024)
+            f.write(os.urandom(block))
+            left -= block
+    os.chmod(path, 0o755)
+    # A file version other than any the installed stub could report, so the updater always goes ahead.
+    subprocess.run([os.path.join(runner_root(), "deploy", "make-release"), source, release, "--tag", "v1.6",
+                    "--file-version", "9.9.9.9", "--files", NAME], check=True, timeout=120,
+                   stdout=subprocess.DEVNULL)
+    open(stamp, "w").close()
+    return release
+
+
+def runner_root():
+    return os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def file_request_start(runtime):
+    """Wall-clock time at which nginx received the file request, from its access log, or None.
+
+    nginx writes the line when the response is done; $msec is that moment and $request_time the time since the
+    first byte of the request was read, so the difference is when the request arrived.
+    """
+    for log in glob.glob(os.path.join(runtime, "**", "*access*"), recursive=True):
+        with open(log, errors="replace") as f:
+            for line in f:
+                if f"/updata/{NAME} " not in line and f"/updata/{NAME}?" not in line:
+                    continue
+                numbers = re.findall(r"(?<![\d.])(\d{10}\.\d{3})(?![\d.])", line)
+                durations = re.findall(r"request_time=(\d+\.\d+)", line) or re.findall(r" (\d+\.\d{3})$", line)
+                if numbers and durations:
+                    return float(numbers[0]) - float(durations[0])
+    return None
+
+
+def _in_place(path, expected):
+    try:
+        return os.stat(path).st_size == expected
+    except OSError:
+        return False
+
+
+def run(spec, work, case):
+    """case: the calling case module, whose helpers (Xvfb, environment, CaseError) this uses."""
+    expected = payload_bytes(spec["mib"])
+    serve = os.path.join(spec["root"], "deploy", "serve")
+    runtime = os.path.join(work, "server")
+    subprocess.run([serve, "start", spec["release"], str(PORT), runtime], check=True, timeout=30,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    folder = os.path.join(work, "program")
+    os.makedirs(folder)
+    target = os.path.join(folder, NAME)
+    try:
+        if spec["program"] == "update":
+            result = _run_update(spec, work, folder, target, expected, case)
+        else:
+            result = _run_curl(target, expected, case)
+    finally:
+        subprocess.run([serve, "stop", runtime], timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started = file_request_start(runtime)
+    if started is None:
+        result["note"] = "no request time in the nginx log; measured from the process start"
+        started = result["launched"]
+    seconds = result["done"] - started
+    result.update(seconds=seconds, mib_per_s=expected / 1024 / 1024 / seconds)
+    return result
+
+
+def _run_update(spec, work, folder, target, expected, case):
+    shutil.copy2(spec["update"], os.path.join(folder, "update"))
+    # The installed refresher the update replaces: a stand-in without a file version, which the updater treats
+    # as older than any release.
+    with open(target, "wb") as f:
+        f.write(SCRIPT_HEAD)
+    os.chmod(target, 0o755)
+    _, display = case.start_xvfb()
+    env = case.program_env(display, work)
+    log = open(os.path.join(work, "update.log"), "wb")
+    launched = time.time()
+    process = subprocess.Popen([os.path.join(folder, "update")], env=env, cwd=folder, stdout=log,
+                               stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    log.close()
+    peak = 0
+    done = None
+    deadline = time.monotonic() + max(120, spec["mib"])
+    while time.monotonic() < deadline and process.poll() is None:
+        # VmHWM is the process's own high-water mark, so sampling only has to catch the process alive.
+        peak = max(peak, procstats.status_kb(process.pid, "VmHWM") or 0)
+        if done is None and _in_place(target, expected):
+            done = time.time()
+            # The updater hands over to the new file 2 s after writing it, then ends.
+            deadline = time.monotonic() + 10
+        time.sleep(0.01)
+    if done is None:
+        raise case.CaseError(f"update did not put the file in place (exit code {process.poll()})")
+    return {"launched": launched, "done": done, "peak_rss_kib": peak}
+
+
+def _run_curl(target, expected, case):
+    url = f"http://127.0.0.1:{PORT}/updata/{NAME}"
+    launched = time.time()
+    subprocess.run(["curl", "-sS", "--fail", "-o", target, url], check=True, timeout=600)
+    done = time.time()
+    if not _in_place(target, expected):
+        raise case.CaseError("curl did not fetch the whole file")
+    return {"launched": launched, "done": done}

@@ -1,0 +1,72 @@
+"""Checks the verdicts and the document merge of the results table; the numbers themselves are never judged."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import report  # noqa: E402
+
+
+class VerdictTest(unittest.TestCase):
+    def test_ratio_goals_compare_medians(self):
+        cases = [
+            # samples, baseline, kind, goal, verdict
+            ([1.0, 1.1, 9.0], [1.0, 1.0, 1.0], "ratio_max", 1.15, "met"),  # one outlier does not move the median
+            ([1.2, 1.2, 1.2], [1.0, 1.0, 1.0], "ratio_max", 1.15, "MISSED"),
+            ([300.0], [400.0], "ratio_max", 0.8, "met"),
+            ([70.0, 90.0, 80.0], [100.0, 100.0, 100.0], "ratio_min", 0.8, "met"),
+            ([70.0, 75.0, 90.0], [100.0, 100.0, 100.0], "ratio_min", 0.8, "MISSED"),
+            ([1.0], [], "ratio_max", 1.15, "no baseline"),
+            ([], [1.0], "ratio_max", 1.15, "not measured"),
+        ]
+        for samples, baseline, kind, goal, verdict in cases:
+            with self.subTest(samples=samples, baseline=baseline, kind=kind):
+                row = report.Row("B", "x", "s", samples, baseline, "base", kind, goal)
+                self.assertEqual(row.verdict(), verdict)
+
+    def test_bounds_hold_for_every_sample(self):
+        cases = [
+            ([1.0, 1.5, 2.0], "within", (1, 2), "met"),  # both ends belong to the bound
+            ([1.0, 2.01], "within", (1, 2), "MISSED"),
+            ([0.99, 1.5], "within", (1, 2), "MISSED"),
+            ([5.1, 5.5], "max", 5.5, "met"),
+            ([5.1, 5.6, 5.2], "max", 5.5, "MISSED"),  # the median is inside, one run is not
+        ]
+        for samples, kind, goal, verdict in cases:
+            with self.subTest(samples=samples, goal=goal):
+                self.assertEqual(report.Row("B", "x", "s", samples, goal_kind=kind, goal=goal).verdict(), verdict)
+
+    def test_failed_runs_are_left_out_not_counted_as_zero(self):
+        row = report.Row("B", "x", "s", [2.0, None, 4.0], [1.0, None], "base", "ratio_max", 10)
+        self.assertEqual(len(row.samples), 2)
+        self.assertEqual(row.median, 3.0)
+        self.assertEqual(row.ratio, 3.0)
+
+    def test_unmeasured_row_shows_why(self):
+        row = report.Row("B2", "x", "s", [], goal_kind="max", goal=5.5, note="not run in quick mode")
+        self.assertEqual(row.verdict(), "not run in quick mode")
+        self.assertIn("| B2 | x | s | 0 | – | – | – |", report.table([row]))
+
+
+class MergeTest(unittest.TestCase):
+    def test_generated_block_is_replaced_and_prose_kept(self):
+        old = report.results_block([], "bench/run", "old machine", [])
+        document = "# Performance\n\nHow it was measured.\n\n" + old + "\n\n## Profiles\n\nText.\n"
+        new = report.results_block([], "bench/run", "new machine", ["a note"])
+        merged = report.merge_into(document, new)
+        self.assertIn("How it was measured.", merged)
+        self.assertIn("## Profiles\n\nText.", merged)
+        self.assertIn("new machine", merged)
+        self.assertNotIn("old machine", merged)
+        self.assertEqual(merged.count(report.BEGIN_MARK), 1)
+
+    def test_block_is_appended_to_a_document_without_one(self):
+        merged = report.merge_into("# Performance\n", report.results_block([], "c", "m", []))
+        self.assertTrue(merged.startswith("# Performance\n\n" + report.BEGIN_MARK))
+        self.assertTrue(merged.endswith(report.END_MARK + "\n"))
+
+
+if __name__ == "__main__":
+    unittest.main()
