@@ -232,7 +232,10 @@ void TransferControl::release()
     if (QNetworkReply* reply = m_reply.data()) {
         m_reply = nullptr;
         disconnect(reply, nullptr, this, nullptr);
-        reply->abort();
+        // A reply that already carries an error (an error status, say) must not be aborted again; deleting it
+        // closes its connection all the same.
+        if (reply->error() == QNetworkReply::NoError)
+            reply->abort();
         reply->deleteLater();
     }
 }
