@@ -4,9 +4,7 @@ prepare_release() runs outside the namespaces and builds the release once; run()
 namespace with its own loopback, where the reference server is started on the updater's port.
 """
 
-import glob
 import os
-import re
 import shutil
 import subprocess
 import time
@@ -55,22 +53,20 @@ def runner_root():
     return os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
-def file_request_start(runtime):
-    """Wall-clock time at which nginx received the file request, from its access log, or None.
-
-    nginx writes the line when the response is done; $msec is that moment and $request_time the time since the
-    first byte of the request was read, so the difference is when the request arrived.
-    """
-    for log in glob.glob(os.path.join(runtime, "**", "*access*"), recursive=True):
-        with open(log, errors="replace") as f:
-            for line in f:
-                if f"/updata/{NAME} " not in line and f"/updata/{NAME}?" not in line:
-                    continue
-                numbers = re.findall(r"(?<![\d.])(\d{10}\.\d{3})(?![\d.])", line)
-                durations = re.findall(r"request_time=(\d+\.\d+)", line) or re.findall(r" (\d+\.\d{3})$", line)
-                if numbers and durations:
-                    return float(numbers[0]) - float(durations[0])
-    return None
+def _writing_into(pid, folder):
+    """Whether the process holds a file in folder open: its temporary file, which may have no name there yet
+    (O_TMPFILE), so the open descriptors are looked at rather than the folder."""
+    try:
+        descriptors = os.listdir(f"/proc/{pid}/fd")
+    except OSError:
+        return False
+    for fd in descriptors:
+        try:
+            if os.readlink(f"/proc/{pid}/fd/{fd}").startswith(folder + os.sep):
+                return True
+        except OSError:
+            pass
+    return False
 
 
 def _in_place(path, expected):
@@ -97,11 +93,7 @@ def run(spec, work, case):
             result = _run_curl(target, expected, case)
     finally:
         subprocess.run([serve, "stop", runtime], timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    started = file_request_start(runtime)
-    if started is None:
-        result["note"] = "no request time in the nginx log; measured from the process start"
-        started = result["launched"]
-    seconds = result["done"] - started
+    seconds = result["done"] - result["requested"]
     result.update(seconds=seconds, mib_per_s=expected / 1024 / 1024 / seconds)
     return result
 
@@ -121,26 +113,30 @@ def _run_update(spec, work, folder, target, expected, case):
                                stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     log.close()
     peak = 0
-    done = None
+    requested = done = None
     deadline = time.monotonic() + max(120, spec["mib"])
     while time.monotonic() < deadline and process.poll() is None:
         # VmHWM is the process's own high-water mark, so sampling only has to catch the process alive.
         peak = max(peak, procstats.status_kb(process.pid, "VmHWM") or 0)
+        if requested is None and _writing_into(process.pid, folder):
+            # The updater opens its temporary file beside the target just before it sends the file request.
+            requested = time.time()
         if done is None and _in_place(target, expected):
             done = time.time()
             # The updater hands over to the new file 2 s after writing it, then ends.
             deadline = time.monotonic() + 10
-        time.sleep(0.01)
-    if done is None:
+        time.sleep(0.005)
+    if done is None or requested is None:
         raise case.CaseError(f"update did not put the file in place (exit code {process.poll()})")
-    return {"launched": launched, "done": done, "peak_rss_kib": peak}
+    return {"requested": requested, "done": done, "peak_rss_kib": peak, "request_after_s": requested - launched}
 
 
 def _run_curl(target, expected, case):
     url = f"http://127.0.0.1:{PORT}/updata/{NAME}"
-    launched = time.time()
+    # curl sends its request as soon as it has started, so its start is the request.
+    requested = time.time()
     subprocess.run(["curl", "-sS", "--fail", "-o", target, url], check=True, timeout=600)
     done = time.time()
     if not _in_place(target, expected):
         raise case.CaseError("curl did not fetch the whole file")
-    return {"launched": launched, "done": done}
+    return {"requested": requested, "done": done}
