@@ -10,7 +10,8 @@
 //
 // A completed request is a reply whatever its HTTP status: an error page is what the server sent, and the callers
 // judge the text themselves. A request that fails on the way (refused, reset, closed before the announced end of
-// the body, over time) yields no reply at all. Nothing is reported to the user here.
+// the body, over time) yields no reply at all. Nothing is reported to the user here. Needs a QCoreApplication, but
+// no window, and may be called any number of times.
 namespace HttpGet {
 // The whole body, as raw bytes.
 std::optional<QByteArray> getBytes(const QString& url, int timeoutMs);

@@ -100,7 +100,9 @@ check "/updata/updata.asp?v=Pagewell" 200 "$work/file-version"
 pid=$(cat "$runtime/nginx.pid")
 "$root/deploy/serve" stop "$runtime" || fail "serve stop"
 kill -0 "$pid" 2>/dev/null && fail "nginx still runs after stop"
-curl -s --noproxy '*' --max-time 5 -o /dev/null "$base/updata/pagewell/auto.asp" && fail "the port still answers after stop"
+if curl -s --noproxy '*' --max-time 5 -o /dev/null "$base/updata/pagewell/auto.asp"; then
+    fail "the port still answers after stop"
+fi
 "$root/deploy/serve" stop "$runtime" || fail "a second stop must succeed quietly"
 
 if [ "$failures" -gt 0 ]; then
