@@ -43,7 +43,6 @@ Form1::Form1(const Clock* clock, QWidget* parent)
     setWindowIcon(QIcon(Artwork::windowIcon()));
     setFixedSize(984, 585);
     createControls();
-    WindowPlacement::centreOnScreen(this);
 }
 
 Form1::~Form1() = default;
@@ -174,6 +173,16 @@ void Form1::Form_QueryUnload()
     // Saving the two fields to user.ini is wired by the settings module. Closing is never refused.
 }
 
+void Form1::showEvent(QShowEvent* event)
+{
+    // Placed on first showing, once the window system has said how wide the frame is.
+    if (!m_placed) {
+        m_placed = true;
+        WindowPlacement::centreOnScreen(this);
+    }
+    QWidget::showEvent(event);
+}
+
 void Form1::closeEvent(QCloseEvent* event)
 {
     Form_QueryUnload();
@@ -196,7 +205,6 @@ void Form1::Form_DblClick()
 {
     if (!m_about) {
         m_about = new frmAbout();
-        WindowPlacement::centreOnScreen(m_about);
     }
     m_about->show();
     m_about->raise();

@@ -79,6 +79,7 @@ signals:
     void navigated(const QString& url);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -92,4 +93,5 @@ private:
     QPointer<frmAbout> m_about;
     UrlPrompt m_urlPrompt;
     Navigator m_navigator;
+    bool m_placed = false;
 };

@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 
 #include "Artwork.h"
+#include "WindowPlacement.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -57,6 +58,16 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     // Enter presses the default button and Esc rejects the dialog: both end in close().
     connect(cmdOK, &QPushButton::clicked, this, &QWidget::close);
     cmdOK->setFocus();
+}
+
+void frmAbout::showEvent(QShowEvent* event)
+{
+    // Placed on first showing, once the window system has said how wide the frame is.
+    if (!m_placed) {
+        m_placed = true;
+        WindowPlacement::centreOnScreen(this);
+    }
+    QDialog::showEvent(event);
 }
 
 QString frmAbout::caption()

@@ -22,4 +22,10 @@ public:
     QGroupBox* Frame1 = nullptr;
     QLabel* Label1 = nullptr;
     QFrame* Line1 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool m_placed = false;
 };
