@@ -12,12 +12,12 @@ bool isReservedDeviceName(const QString& name)
 {
     // Windows opens these devices whatever the extension: "nul.txt" is the null device.
     const QString base = name.section(QLatin1Char('.'), 0, 0).trimmed().toUpper();
-    static const QStringList fixed = {QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+    static const QStringList fixed = {QStringLiteral("CON"), QStringLiteral("PRN"),    QStringLiteral("AUX"),
                                       QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
     if (fixed.contains(base))
         return true;
-    const bool numbered = base.size() == 4 && (base.startsWith(QLatin1String("COM")) ||
-                                               base.startsWith(QLatin1String("LPT")));
+    const bool numbered =
+        base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")));
     return numbered && base.at(3) >= QLatin1Char('1') && base.at(3) <= QLatin1Char('9');
 }
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -13,7 +14,7 @@ class QSaveFile;
 
 // The window's transfer control: fetches one file in the background and reports through stateChanged() on the
 // user-interface thread. The body is streamed as it arrives, 1,024 bytes at a time, into a temporary file beside
-// the target, with pending events processed after every chunk; only a complete body replaces the target, in one
+// the target, with pending events processed between chunks; only a complete body replaces the target, in one
 // rename that keeps the replaced file's permission bits. A failed transfer leaves the target untouched and no
 // temporary file behind.
 class TransferControl : public QObject
@@ -69,6 +70,7 @@ private:
     QPointer<QNetworkReply> m_reply;
     std::unique_ptr<QSaveFile> m_file;
     QTimer m_idleTimer;
+    QElapsedTimer m_sinceEvents;
     QString m_targetPath;
     QString m_errorText;
     qint64 m_written = 0;

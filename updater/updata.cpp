@@ -25,8 +25,8 @@
 #include <QTimer>
 
 updata::updata(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       Frame1(new QGroupBox(this)), Label2(new QLabel(Frame1)), ProgressBar1(new QProgressBar(Frame1)),
       Timer1(new QTimer(this)), Inet1(new TransferControl(this))
 {
@@ -66,7 +66,8 @@ updata::~updata() = default;
 
 bool updata::Form_Load()
 {
-    m_installedVersion = Platform::fileVersion(ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell"))));
+    m_installedVersion =
+        Platform::fileVersion(ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell"))));
     m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
 
     const std::optional<QString> reply = HttpGet::get(UpdateServer::updaterVersionUrl(), BuildConfig::UpdaterTimeoutMs);

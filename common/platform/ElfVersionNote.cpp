@@ -150,7 +150,9 @@ QString versionFromSegments(const Reader& reader, const Layout& segments)
 
 QString ElfVersionNote::readElfFileVersion(QByteArrayView file)
 {
-    if (file.size() < 16 || !file.startsWith(QByteArrayView("\x7f" "ELF", 4)))
+    if (file.size() < 16 || !file.startsWith(QByteArrayView("\x7f"
+                                                            "ELF",
+                                                            4)))
         return {};
     const char elfClass = file[4];
     const char byteOrder = file[5];

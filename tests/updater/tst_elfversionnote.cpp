@@ -2,8 +2,8 @@
 #include "platform/Platform.h"
 
 #include <QFile>
-#include <QRegularExpression>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -159,8 +159,7 @@ void TestElfVersionNote::foreignOrMalformedNotes_data()
     QTest::newRow("other type") << QByteArray("Pagewell") << quint32(1) << QByteArray("1.5.0.0") << QString();
     QTest::newRow("not a version") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray("1.5\n0")
                                    << QString();
-    QTest::newRow("empty version") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray()
-                                   << QString();
+    QTest::newRow("empty version") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray() << QString();
     QTest::newRow("too long") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray(200, '1')
                               << QString();
 }
@@ -221,12 +220,21 @@ void TestElfVersionNote::garbage_data()
 {
     QTest::addColumn<QByteArray>("bytes");
     QTest::newRow("empty") << QByteArray();
-    QTest::newRow("magic only") << QByteArray("\x7f" "ELF");
+    QTest::newRow("magic only") << QByteArray("\x7f"
+                                              "ELF");
     QTest::newRow("text") << QByteArray("#!/bin/sh\necho Pagewell 1.6.0.0\n");
-    QTest::newRow("bad class") << (QByteArray("\x7f" "ELF\x03\x01") + QByteArray(64, '\0'));
-    QTest::newRow("bad byte order") << (QByteArray("\x7f" "ELF\x02\x03") + QByteArray(64, '\0'));
-    QTest::newRow("zeros after magic") << (QByteArray("\x7f" "ELF\x02\x01") + QByteArray(4096, '\0'));
-    QTest::newRow("ones after magic") << (QByteArray("\x7f" "ELF\x02\x01") + QByteArray(4096, '\xff'));
+    QTest::newRow("bad class") << (QByteArray("\x7f"
+                                              "ELF\x03\x01") +
+                                   QByteArray(64, '\0'));
+    QTest::newRow("bad byte order") << (QByteArray("\x7f"
+                                                   "ELF\x02\x03") +
+                                        QByteArray(64, '\0'));
+    QTest::newRow("zeros after magic") << (QByteArray("\x7f"
+                                                      "ELF\x02\x01") +
+                                           QByteArray(4096, '\0'));
+    QTest::newRow("ones after magic") << (QByteArray("\x7f"
+                                                     "ELF\x02\x01") +
+                                          QByteArray(4096, '\xff'));
     QTest::newRow("pe file") << (QByteArray("MZ") + QByteArray(1024, '\x01'));
 }
 

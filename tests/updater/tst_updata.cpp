@@ -215,11 +215,12 @@ void TestUpdata::lists_data()
     QTest::newRow("one program") << QStringLiteral("Pagewell") << QStringList{QStringLiteral("Pagewell")}
                                  << QStringLiteral("Pagewell");
     QTest::newRow("second skipped while the first runs")
-        << QStringLiteral("setup.exe|data.dat") << QStringList{QStringLiteral("setup.exe")} << QStringLiteral("setup.exe");
+        << QStringLiteral("setup.exe|data.dat") << QStringList{QStringLiteral("setup.exe")}
+        << QStringLiteral("setup.exe");
     QTest::newRow("empty element") << QStringLiteral("a||b") << QStringList{QStringLiteral("a")} << QStringLiteral("a");
     QTest::newRow("empty first element") << QStringLiteral("|b") << QStringList{QStringLiteral("b")} << QString();
-    QTest::newRow("path names skipped") << QStringLiteral("../x|/etc/y|C:z|ok")
-                                        << QStringList{QStringLiteral("ok")} << QStringLiteral("../x");
+    QTest::newRow("path names skipped") << QStringLiteral("../x|/etc/y|C:z|ok") << QStringList{QStringLiteral("ok")}
+                                        << QStringLiteral("../x");
     QTest::newRow("empty list") << QString() << QStringList{} << QString();
 }
 
@@ -308,12 +309,12 @@ void TestUpdata::download_data()
     QTest::newRow("exactly 1,024 bytes") << Reply::text(pattern(1024)) << QByteArray() << true << pattern(1024)
                                          << QList<int>{1024};
     QTest::newRow("zero bytes") << Reply::text(QByteArray()) << old << true << QByteArray() << QList<int>{};
-    QTest::newRow("replacing a longer file") << Reply::text(body2500) << old << true << body2500
-                                             << QList<int>{1024, 2048, 2500};
-    QTest::newRow("no Content-Length") << Reply::misbehaving(Misbehaviour::OmitContentLength, body2500) << old
-                                       << true << body2500 << QList<int>{};
-    QTest::newRow("understated length") << Reply::misbehaving(Misbehaviour::UnderstateContentLength, body2500)
-                                        << old << true << body2500.first(2400) << QList<int>{};
+    QTest::newRow("replacing a longer file")
+        << Reply::text(body2500) << old << true << body2500 << QList<int>{1024, 2048, 2500};
+    QTest::newRow("no Content-Length") << Reply::misbehaving(Misbehaviour::OmitContentLength, body2500) << old << true
+                                       << body2500 << QList<int>{};
+    QTest::newRow("understated length") << Reply::misbehaving(Misbehaviour::UnderstateContentLength, body2500) << old
+                                        << true << body2500.first(2400) << QList<int>{};
     QTest::newRow("short body") << [&] {
         Reply reply = Reply::misbehaving(Misbehaviour::DropMidBody, body2500);
         reply.dropAfterBytes = 1500;
@@ -321,14 +322,13 @@ void TestUpdata::download_data()
     }() << old << false << old << QList<int>{};
     QTest::newRow("overstated length") << Reply::misbehaving(Misbehaviour::OverstateContentLength, body2500) << old
                                        << false << old << QList<int>{};
-    QTest::newRow("headers only") << Reply::misbehaving(Misbehaviour::DropAfterHeaders, body2500) << old << false
-                                  << old << QList<int>{};
-    QTest::newRow("404 page") << Reply::text("<html>404 Not Found</html>", 404) << old << false << old
-                              << QList<int>{};
-    QTest::newRow("500 page, new file") << Reply::text("<html>500</html>", 500) << QByteArray() << false
-                                        << QByteArray() << QList<int>{};
-    QTest::newRow("redirect") << Reply::text("moved", 302).addHeader("Location", "http://127.0.0.1:9/x") << old
-                              << false << old << QList<int>{};
+    QTest::newRow("headers only") << Reply::misbehaving(Misbehaviour::DropAfterHeaders, body2500) << old << false << old
+                                  << QList<int>{};
+    QTest::newRow("404 page") << Reply::text("<html>404 Not Found</html>", 404) << old << false << old << QList<int>{};
+    QTest::newRow("500 page, new file") << Reply::text("<html>500</html>", 500) << QByteArray() << false << QByteArray()
+                                        << QList<int>{};
+    QTest::newRow("redirect") << Reply::text("moved", 302).addHeader("Location", "http://127.0.0.1:9/x") << old << false
+                              << old << QList<int>{};
     QTest::newRow("refused") << Reply::misbehaving(Misbehaviour::Refuse) << old << false << old << QList<int>{};
     QTest::newRow("stall") << Reply::misbehaving(Misbehaviour::NeverAnswer) << old << false << old << QList<int>{};
     QTest::newRow("stall mid-body") << [&] {
@@ -469,8 +469,8 @@ void TestUpdata::replacedFileKeepsItsPermissions()
 {
     const QString target = m_folder->filePath(QStringLiteral("Pagewell"));
     QVERIFY(m_folder->write(QStringLiteral("Pagewell"), "old"));
-    const QFile::Permissions before = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser |
-                                      QFile::ReadGroup;
+    const QFile::Permissions before =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup;
     QVERIFY(QFile::setPermissions(target, before));
     m_server->setReply(QStringLiteral("/updata/Pagewell"), Reply::text("new"));
     updata w;

@@ -48,15 +48,14 @@ private:
     {
         while (QTcpSocket* client = m_server.nextPendingConnection()) {
             auto* upstream = new QTcpSocket(client);
-            connect(client, &QTcpSocket::readyRead, upstream, [client, upstream] { upstream->write(client->readAll()); });
-            connect(upstream, &QTcpSocket::readyRead, client, [client, upstream] { client->write(upstream->readAll()); });
-            connect(upstream, &QTcpSocket::disconnected, client, [client] {
-                client->disconnectFromHost();
-            });
+            connect(client, &QTcpSocket::readyRead, upstream,
+                    [client, upstream] { upstream->write(client->readAll()); });
+            connect(upstream, &QTcpSocket::readyRead, client,
+                    [client, upstream] { client->write(upstream->readAll()); });
+            connect(upstream, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
             connect(client, &QTcpSocket::disconnected, client, [client] { client->deleteLater(); });
-            connect(upstream, &QTcpSocket::connected, upstream, [client, upstream] {
-                upstream->write(client->readAll());
-            });
+            connect(upstream, &QTcpSocket::connected, upstream,
+                    [client, upstream] { upstream->write(client->readAll()); });
             upstream->connectToHost(QHostAddress::LocalHost, m_targetPort);
         }
     }

@@ -51,11 +51,11 @@ void TestUpdateDecisions::versionOutcome_data()
     QTest::newRow("leading blank") << std::optional<QString>(QStringLiteral(" v1.7.0.0")) << installed
                                    << Outcome::NotATag;
     QTest::newRow("equal") << std::optional<QString>(installed) << installed << Outcome::UpToDate;
-    QTest::newRow("equal plus line break") << std::optional<QString>(installed + QLatin1Char('\n')) << installed
-                                           << Outcome::Proceed;
+    QTest::newRow("equal plus line break")
+        << std::optional<QString>(installed + QLatin1Char('\n')) << installed << Outcome::Proceed;
     QTest::newRow("newer") << std::optional<QString>(QStringLiteral("v1.7.0.0")) << installed << Outcome::Proceed;
-    QTest::newRow("older is also another") << std::optional<QString>(QStringLiteral("v1.5.0.0")) << installed
-                                           << Outcome::Proceed;
+    QTest::newRow("older is also another")
+        << std::optional<QString>(QStringLiteral("v1.5.0.0")) << installed << Outcome::Proceed;
     QTest::newRow("no program, any tag") << std::optional<QString>(installed) << QStringLiteral("v")
                                          << Outcome::Proceed;
     QTest::newRow("no program, bare v") << std::optional<QString>(QStringLiteral("v")) << QStringLiteral("v")
