@@ -7,9 +7,14 @@
 #include "DateTimeText.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
+#include "Module1.h"
+#include "ProcessLauncher.h"
+#include "ProgramFolder.h"
 #include "RandomToken.h"
 #include "RefreshUrl.h"
+#include "UpdateCheck.h"
 #include "WindowPlacement.h"
+#include "platform/Platform.h"
 #include "frmAbout.h"
 
 #include <QCheckBox>
@@ -154,7 +159,8 @@ void Form1::deng()
 
 void Form1::she()
 {
-    // Starts the updater from the program folder; wired by the update check.
+    // A missing or broken updater is skipped silently: the refresher keeps working either way.
+    ProcessLauncher::launch(ProgramFolder::filePath(Platform::executableName(QStringLiteral("update"))));
 }
 
 void Form1::Form_Load()
@@ -162,15 +168,22 @@ void Form1::Form_Load()
     AppVersion = QString::fromUtf8(BuildConfig::VersionTag);
     UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
     // From here on a failing step is skipped and the next one runs.
-    // Restoring the two fields from user.ini is wired by the settings module.
-    // The start-up update check is wired by the update check.
+    Module1::LoadFormControls(this, settingsFile(), windowTitle());
+    if (UpdateCheck::run(UpdateCheckUrl, AppVersion, BuildConfig::CheckTimeoutMs))
+        she();
     ensureTimerRuns();
     navigate(RefreshUrl::startPage());
 }
 
+QString Form1::settingsFile()
+{
+    return ProgramFolder::filePath(QStringLiteral("user.ini"));
+}
+
 void Form1::Form_QueryUnload()
 {
-    // Saving the two fields to user.ini is wired by the settings module. Closing is never refused.
+    // Closing is never refused, not even when the file cannot be written.
+    Module1::SaveFormControls(this, settingsFile(), windowTitle());
 }
 
 void Form1::showEvent(QShowEvent* event)

@@ -87,6 +87,7 @@ private:
     void createControls();
     void navigate(const QString& url);
     void ensureTimerRuns();
+    static QString settingsFile();
 
     const Clock* m_clock;
     RefreshSchedule m_schedule;

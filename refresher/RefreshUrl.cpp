@@ -1,6 +1,6 @@
 #include "RefreshUrl.h"
 
-#include "BuildConfig.h"
+#include "UpdateServer.h"
 
 #include <QRegularExpression>
 
@@ -22,12 +22,10 @@ RefreshUrl::Target RefreshUrl::build(const QString& typed, const QString& token)
 
 QString RefreshUrl::startPage()
 {
-    return QStringLiteral("http://") + QString::fromUtf8(BuildConfig::RefresherHost) +
-           QStringLiteral("/updata/pagewell/wellhome.asp");
+    return UpdateServer::startPageUrl();
 }
 
 QString RefreshUrl::updateCheckUrl(const QString& token)
 {
-    return QStringLiteral("http://") + QString::fromUtf8(BuildConfig::RefresherHost) +
-           QStringLiteral("/updata/pagewell/auto.asp?u=up&x=") + token;
+    return UpdateServer::refresherVersionCheckUrl(token);
 }

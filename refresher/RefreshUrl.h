@@ -20,7 +20,7 @@ bool hasScheme(const QString& text);
 // token is appended with "&rn=" when the typed text already has a query ("?"), else with "?rn=".
 Target build(const QString& typed, const QString& token);
 
-// The vendor's start page shown when the window loads.
+// The vendor's start page shown when the window loads (built with the update server's other URLs).
 QString startPage();
 
 // The version-check address, made unique by the token.

@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "ClickableLabel.h"
 #include "Form1.h"
+#include "ProgramFolder.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
 #include "RefreshSchedule.h"
@@ -14,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -308,6 +311,10 @@ void TestForm1Schedule::dengAppendsOneFreshToken()
 
 void TestForm1Schedule::formLoad()
 {
+    // Start-up reads and later writes user.ini in the program folder: keep it away from the build's folder.
+    QTemporaryDir folder;
+    ProgramFolder::overrideForTesting(folder.path());
+    const auto restore = qScopeGuard([] { ProgramFolder::overrideForTesting(QString()); });
     Harness h;
     h.form.Timer1->stop();
     h.form.Form_Load();

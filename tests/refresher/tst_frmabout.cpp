@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "frmAbout.h"
+#include "ProgramFolder.h"
 
 #include <QApplication>
 #include <QGroupBox>
@@ -7,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -33,6 +35,10 @@ class TestFrmAbout : public QObject
 {
     Q_OBJECT
 private slots:
+    // Closing the main window saves user.ini into the program folder: keep that out of the build's folder.
+    void initTestCase() { ProgramFolder::overrideForTesting(m_programFolder.path()); }
+    void cleanupTestCase() { ProgramFolder::overrideForTesting(QString()); }
+
     void cleanup();
     void window();
     void controls_data();
@@ -44,6 +50,9 @@ private slots:
     void keysClose();
     void reopeningLooksTheSame();
     void programEndsWithLastWindow();
+
+private:
+    QTemporaryDir m_programFolder;
 };
 
 void TestFrmAbout::cleanup()
