@@ -26,9 +26,9 @@ ALL = ["B1", "B2", "B3", "B4", "B5", "B6"]
 # Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
 PLANS = {
     "full": {"B1": 10, "B1_warmup": 1, "B2": 3, "B3": 3, "B3_settle": 10, "B4": [(1, 30), (3, 30)], "B5": 3,
-             "B5_mib": 256, "B6": 3, "B6_seconds": 60, "B6_settle": 10},
+             "B5_mib": 256, "B6": 3, "B6_seconds": 60, "B6_settle": 10, "info_runs": True},
     "quick": {"B1": 1, "B1_warmup": 0, "B2": 0, "B3": 1, "B3_settle": 1, "B4": [(1, 2)], "B5": 1, "B5_mib": 4,
-              "B6": 1, "B6_seconds": 2, "B6_settle": 1},
+              "B6": 1, "B6_seconds": 2, "B6_settle": 1, "info_runs": False},
 }
 
 
@@ -134,7 +134,8 @@ def b3(run, plan):
         pagewell.append(run.case(dict(spec, program="pagewell"), 120))
         if has_chromium:
             chromium.append(run.case(dict(spec, program="chromium"), 120))
-        view.append(run.case(dict(spec, program="baseline"), 120))
+        if plan["info_runs"]:
+            view.append(run.case(dict(spec, program="baseline"), 120))
     mib = 1 / 1024
     rows = [report.Row("B3", "Memory: total PSS of all Pagewell processes, reference page", "MiB",
                        values(pagewell, "pss_kib", mib), values(chromium, "pss_kib", mib), "Chromium headless",
@@ -191,7 +192,7 @@ def b6(run, plan):
     timeout = plan["B6_seconds"] + 120
     results = [run.case(dict(spec, program="pagewell"), timeout) for _ in range(plan["B6"])]
     # One run of the bare view shows how much of the idle cost is the web engine's own.
-    view = [run.case(dict(spec, program="baseline"), timeout)]
+    view = [run.case(dict(spec, program="baseline"), timeout)] if plan["info_runs"] else []
     return [report.Row("B6", f"Idle CPU of all Pagewell processes over {plan['B6_seconds']} s, schedule off",
                        "% of a core", values(results, "cpu_percent"), goal_kind="max", goal=0.5,
                        goal_text="≤ 0.5 %"),
