@@ -67,8 +67,10 @@ public:
     // Each line is decoded on its own so that a broken byte sequence at the end of one line cannot swallow the next.
     QStringDecoder decoder() const
     {
-        return m_utf8 ? QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless)
-                      : QStringDecoder(Gb18030Name, QStringConverter::Flag::Stateless);
+        // ConvertInitialBom: a line of its own that starts with U+FEFF keeps it, as the writer wrote it; the file's
+        // own byte-order mark is skipped before decoding.
+        const auto flags = QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom;
+        return m_utf8 ? QStringDecoder(QStringConverter::Utf8, flags) : QStringDecoder(Gb18030Name, flags);
     }
     QStringEncoder encoder() const
     {
@@ -253,7 +255,9 @@ std::optional<QByteArray> IniFile::withValue(const QByteArray& contents, const Q
     if (found.key >= 0) {
         // Keep the line's own spelling of the key and the blanks around "=", and replace what follows.
         const Line& line = lines[size_t(found.key)];
-        if (line.value == storedValue)
+        // Compared as it reads back: blanks around a value are not part of it, and rewriting the line for them would
+        // add the value's leading blanks to the line's own at every save.
+        if (line.value == trimBlanks(storedValue))
             return contents; // nothing to replace; the line keeps its own line end
         qsizetype valueBegin = contents.indexOf('=', line.textBegin) + 1;
         while (valueBegin < line.end && (contents.at(valueBegin) == ' ' || contents.at(valueBegin) == '\t'))
