@@ -13,6 +13,7 @@
 #include "RandomToken.h"
 #include "RefreshUrl.h"
 #include "UpdateCheck.h"
+#include "WindowLook.h"
 #include "WindowPlacement.h"
 #include "platform/Platform.h"
 #include "frmAbout.h"
@@ -62,6 +63,7 @@ void Form1::createControls()
     Frame1 = new QGroupBox(QStringLiteral("网址"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(112, 8, 857, 97);
+    WindowLook::classicGroupBox(Frame1);
 
     Command1 = new QPushButton(QStringLiteral("打开"), Frame1);
     Command1->setObjectName(QStringLiteral("Command1"));

@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 
 #include "Artwork.h"
+#include "WindowLook.h"
 #include "WindowPlacement.h"
 
 #include <QFrame>
@@ -39,6 +40,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent)
     Frame1 = new QGroupBox(QStringLiteral("作者"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(48, 16, 121, 65);
+    WindowLook::classicGroupBox(Frame1);
 
     Label1 = new QLabel(authorsNote(), Frame1);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -14,6 +14,8 @@
 #include "UpdateServer.h"
 #include "UpdaterIcon.h"
 #include "VersionDecision.h"
+#include "WindowLook.h"
+#include "WindowPlacement.h"
 #include "platform/Platform.h"
 
 #include <QDir>
@@ -21,7 +23,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QProgressBar>
-#include <QScreen>
 #include <QTimer>
 
 updata::updata(QWidget* parent)
@@ -41,6 +42,7 @@ updata::updata(QWidget* parent)
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setTitle(QStringLiteral("更新文件："));
     Frame1->setGeometry(16, 16, 513, 89);
+    WindowLook::classicGroupBox(Frame1);
 
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setGeometry(24, 24, 473, 17);
@@ -177,11 +179,7 @@ void updata::showEvent(QShowEvent* event)
 {
     if (!m_centred) {
         m_centred = true;
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        WindowPlacement::centreOnScreen(this);
     }
     QWidget::showEvent(event);
 }
