@@ -1,7 +1,9 @@
 #include "MessageBox.h"
 
 #include <QCoreApplication>
+#include <QIcon>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace {
 MessageBox::Handler g_handler = nullptr;
@@ -14,6 +16,8 @@ void MessageBox::show(QWidget* parent, const QString& text)
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+    // Some styles decorate dialog buttons with pictures; this message carries none at all.
+    box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();
 }
 

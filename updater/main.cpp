@@ -1,3 +1,4 @@
+#include "ChineseUi.h"
 #include "updata.h"
 
 #include <QApplication>
@@ -6,6 +7,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("update"));
+    ChineseUi::installQtTranslations();
 
     updata window;
     QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });
