@@ -203,11 +203,15 @@ def case_cadence(spec, display, work, server):
 
     if not server.wait_count(timed, 1, interval + 5):
         raise CaseError("ticking the enable box started no timed refresh")
-    hits = server.wait_count(timed, periods + 1, (periods + 1) * (interval + 1.5) + 10)
+    # Generous: a schedule that runs late is a result to show, not a reason to lose the periods measured so far.
+    hits = server.wait_count(timed, periods + 1, (periods + 1) * (interval + 3) + 10)
     times = [r.arrived for r in hits[:periods + 1]]
-    if len(times) < periods + 1:
+    if len(times) < 2:
         raise CaseError(f"only {len(times)} timed refreshes arrived")
-    return {"periods": [round(b - a, 4) for a, b in zip(times, times[1:])]}
+    result = {"periods": [round(b - a, 4) for a, b in zip(times, times[1:])]}
+    if len(times) < periods + 1:
+        result["incomplete"] = f"only {len(times)} of {periods + 1} timed refreshes arrived in time"
+    return result
 
 
 def case_idle(spec, display, work, server):

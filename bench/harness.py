@@ -157,9 +157,13 @@ def b4(run, plan):
     for interval, periods in plan["B4"]:
         result = None
         if have("xdotool"):
-            timeout = int((periods + 2) * (interval + 1.5) + 90)
+            timeout = int((periods + 2) * (interval + 3) + 90)
             result = run.case({"kind": "cadence", "program": "pagewell", "interval": interval, "periods": periods},
                               timeout)
+            if result and "incomplete" in result:
+                run.note(f"B4 at {interval} s: {result['incomplete']}")
+            if result:
+                run.note(f"B4 at {interval} s: periods in order: {' '.join(f'{p:.3f}' for p in result['periods'])}")
         rows.append(report.Row("B4", f"Refresh period at interval {interval} s ({periods} periods, one run)", "s",
                                result["periods"] if result else [], goal_kind="within",
                                goal=(interval, interval + 1), goal_text=f"each in [{interval}, {interval + 1}]"))
