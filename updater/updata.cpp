@@ -94,10 +94,14 @@ bool updata::Form_Load()
 
     const std::optional<QString> list =
         HttpGet::get(UpdateServer::fileListUrl(RandomToken::next()), BuildConfig::UpdaterTimeoutMs);
-    if (!list)
+    if (!list) {
+        // The window stays idle, as with any failed download, but says why: Pagewell has been stopped already.
+        Label2->setText(QStringLiteral("下载失败：无法获取更新文件列表"));
         return true;
+    }
     m_fileList = FileList::split(*list);
 
+    bool started = false;
     for (const QString& name : std::as_const(m_fileList)) {
         // The loop does not wait: while the transfer it started is executing, every later name is passed over.
         if (Inet1->stillExecuting())
@@ -107,7 +111,10 @@ bool updata::Form_Load()
             continue;
         Label2->setText(QDir::toNativeSeparators(ProgramFolder::path() + QLatin1Char('/') + name));
         StartDownload(UpdateServer::fileUrl(name));
+        started = true;
     }
+    if (!started)
+        Label2->setText(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
     m_firstFileName = m_fileList.value(0);
     return true;
 }
