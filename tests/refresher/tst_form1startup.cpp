@@ -59,16 +59,13 @@ private slots:
         m_server.reset();
     }
 
+    // Which replies offer an update is settled by the update check's own tests; here only that start-up acts on it.
     void versionReply_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("launches");
         QTest::newRow("own tag") << QByteArray("v1.6") << false;
         QTest::newRow("newer tag") << QByteArray("v1.7") << true;
-        QTest::newRow("own tag and a line break") << QByteArray("v1.6\r\n") << true;
-        QTest::newRow("capital V") << QByteArray("V1.7") << false;
-        QTest::newRow("html page") << QByteArray("<html><body>v1.7</body></html>") << false;
-        QTest::newRow("empty body") << QByteArray() << false;
     }
     void versionReply()
     {
