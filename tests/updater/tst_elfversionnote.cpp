@@ -55,10 +55,7 @@ public:
             put(file, e + (is64 ? 48 : 32), word(), 4);
         }
 
-        file[0] = '\x7f';
-        file[1] = 'E';
-        file[2] = 'L';
-        file[3] = 'F';
+        file.replace(0, 4, "\x7f" "ELF");
         file[4] = is64 ? 2 : 1;
         file[5] = bigEndian ? 2 : 1;
         file[6] = 1;
@@ -102,79 +99,77 @@ class TestElfVersionNote : public QObject
     Q_OBJECT
 
 private slots:
-    void layouts_data();
-    void layouts();
-    void foreignOrMalformedNotes_data();
-    void foreignOrMalformedNotes();
+    void initTestCase();
+    void versions_data();
+    void versions();
     void everyTruncationIsSafe();
     void corruptedBytesAreSafe();
-    void garbage_data();
-    void garbage();
-    void hugeCountsAndOffsets();
-    void builtPrograms_data();
-    void builtPrograms();
-    void unreadableFiles();
+    void fileVersion_data();
+    void fileVersion();
+
+private:
+    QTemporaryDir m_dir;
 };
 
-void TestElfVersionNote::layouts_data()
+void TestElfVersionNote::versions_data()
 {
-    QTest::addColumn<bool>("is64");
-    QTest::addColumn<bool>("bigEndian");
-    QTest::addColumn<bool>("withSections");
-    QTest::addColumn<bool>("withSegments");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("expected");
+
     for (const bool is64 : {true, false}) {
         for (const bool big : {false, true}) {
             const QByteArray prefix = QByteArray(is64 ? "64-bit " : "32-bit ") + (big ? "big " : "little ");
-            QTest::newRow(prefix + "sections and segments") << is64 << big << true << true;
-            QTest::newRow(prefix + "sections only") << is64 << big << true << false;
-            QTest::newRow(prefix + "segments only (stripped)") << is64 << big << false << true;
+            ElfBuilder builder;
+            builder.is64 = is64;
+            builder.bigEndian = big;
+            QTest::newRow(prefix + "sections and segments") << builder.build() << QStringLiteral("1.6.0.0");
+            builder.withSegments = false;
+            QTest::newRow(prefix + "sections only") << builder.build() << QStringLiteral("1.6.0.0");
+            builder.withSegments = true;
+            builder.withSections = false;
+            QTest::newRow(prefix + "segments only (stripped)") << builder.build() << QStringLiteral("1.6.0.0");
         }
     }
-}
 
-void TestElfVersionNote::layouts()
-{
+    const auto note = [](const QByteArray& owner, quint32 type, const QByteArray& version) {
+        ElfBuilder builder;
+        builder.owner = owner;
+        builder.noteType = type;
+        builder.version = version;
+        return builder.build();
+    };
+    const quint32 ours = ElfVersionNote::NoteType;
+    QTest::newRow("our note") << note("Pagewell", ours, "1.5.0.0") << QStringLiteral("1.5.0.0");
+    QTest::newRow("other owner") << note("Pagewel", ours, "1.5.0.0") << QString();
+    QTest::newRow("other type") << note("Pagewell", 1, "1.5.0.0") << QString();
+    QTest::newRow("not a version") << note("Pagewell", ours, "1.5\n0") << QString();
+    QTest::newRow("empty version") << note("Pagewell", ours, {}) << QString();
+    QTest::newRow("too long") << note("Pagewell", ours, QByteArray(200, '1')) << QString();
+
+    // Section table offset near the top of the 64-bit range: the entry offsets must not wrap around into the file.
     ElfBuilder builder;
-    QFETCH(bool, is64);
-    QFETCH(bool, bigEndian);
-    QFETCH(bool, withSections);
-    QFETCH(bool, withSegments);
-    builder.is64 = is64;
-    builder.bigEndian = bigEndian;
-    builder.withSections = withSections;
-    builder.withSegments = withSegments;
-    QCOMPARE(ElfVersionNote::readElfFileVersion(builder.build()), QStringLiteral("1.6.0.0"));
+    QByteArray wrapped = builder.build();
+    wrapped.replace(0x28, 8, QByteArray(8, '\xff')).replace(0x3C, 2, "\xff\xff");
+    QTest::newRow("section offset wraps, segments lead on") << wrapped << QStringLiteral("1.6.0.0");
+    builder.withSegments = false;
+    QTest::newRow("section offset wraps") << builder.build().replace(0x28, 8, QByteArray(8, '\xff')) << QString();
+
+    const QByteArray magic("\x7f" "ELF");
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("magic only") << magic << QString();
+    QTest::newRow("text") << QByteArray("#!/bin/sh\necho Pagewell 1.6.0.0\n") << QString();
+    QTest::newRow("bad class") << magic + "\x03\x01" + QByteArray(64, '\0') << QString();
+    QTest::newRow("bad byte order") << magic + "\x02\x03" + QByteArray(64, '\0') << QString();
+    QTest::newRow("zeros after magic") << magic + "\x02\x01" + QByteArray(4096, '\0') << QString();
+    QTest::newRow("ones after magic") << magic + "\x02\x01" + QByteArray(4096, '\xff') << QString();
+    QTest::newRow("pe file") << QByteArray("MZ") + QByteArray(1024, '\x01') << QString();
 }
 
-void TestElfVersionNote::foreignOrMalformedNotes_data()
+void TestElfVersionNote::versions()
 {
-    QTest::addColumn<QByteArray>("owner");
-    QTest::addColumn<quint32>("type");
-    QTest::addColumn<QByteArray>("version");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("ours") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray("1.5.0.0")
-                          << QStringLiteral("1.5.0.0");
-    QTest::newRow("other owner") << QByteArray("Pagewel") << ElfVersionNote::NoteType << QByteArray("1.5.0.0")
-                                 << QString();
-    QTest::newRow("other type") << QByteArray("Pagewell") << quint32(1) << QByteArray("1.5.0.0") << QString();
-    QTest::newRow("not a version") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray("1.5\n0")
-                                   << QString();
-    QTest::newRow("empty version") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray() << QString();
-    QTest::newRow("too long") << QByteArray("Pagewell") << ElfVersionNote::NoteType << QByteArray(200, '1')
-                              << QString();
-}
-
-void TestElfVersionNote::foreignOrMalformedNotes()
-{
-    ElfBuilder builder;
-    QFETCH(QByteArray, owner);
-    QFETCH(quint32, type);
-    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, bytes);
     QFETCH(QString, expected);
-    builder.owner = owner;
-    builder.noteType = type;
-    builder.version = version;
-    QCOMPARE(ElfVersionNote::readElfFileVersion(builder.build()), expected);
+    QCOMPARE(ElfVersionNote::readElfFileVersion(bytes), expected);
 }
 
 void TestElfVersionNote::everyTruncationIsSafe()
@@ -216,85 +211,35 @@ void TestElfVersionNote::corruptedBytesAreSafe()
     }
 }
 
-void TestElfVersionNote::garbage_data()
+void TestElfVersionNote::initTestCase()
 {
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("empty") << QByteArray();
-    QTest::newRow("magic only") << QByteArray("\x7f"
-                                              "ELF");
-    QTest::newRow("text") << QByteArray("#!/bin/sh\necho Pagewell 1.6.0.0\n");
-    QTest::newRow("bad class") << (QByteArray("\x7f"
-                                              "ELF\x03\x01") +
-                                   QByteArray(64, '\0'));
-    QTest::newRow("bad byte order") << (QByteArray("\x7f"
-                                                   "ELF\x02\x03") +
-                                        QByteArray(64, '\0'));
-    QTest::newRow("zeros after magic") << (QByteArray("\x7f"
-                                                      "ELF\x02\x01") +
-                                           QByteArray(4096, '\0'));
-    QTest::newRow("ones after magic") << (QByteArray("\x7f"
-                                                     "ELF\x02\x01") +
-                                          QByteArray(4096, '\xff'));
-    QTest::newRow("pe file") << (QByteArray("MZ") + QByteArray(1024, '\x01'));
+    QVERIFY(m_dir.isValid());
+    QFile program(QStringLiteral(PAGEWELL_PROGRAM_FILE));
+    QVERIFY(program.open(QIODevice::ReadOnly));
+    for (const auto& [name, bytes] : {std::pair{"empty", QByteArray()}, std::pair{"half", program.read(40)}}) {
+        QFile file(m_dir.filePath(QLatin1String(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(bytes), bytes.size());
+    }
 }
 
-void TestElfVersionNote::garbage()
-{
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(ElfVersionNote::readElfFileVersion(bytes), QString());
-}
-
-void TestElfVersionNote::hugeCountsAndOffsets()
-{
-    ElfBuilder builder;
-    QByteArray bytes = builder.build();
-    // Section table offset near the top of the 64-bit range: the entry offsets must not wrap around into the file.
-    QByteArray wrapped = bytes;
-    for (int i = 0; i < 8; ++i)
-        wrapped[0x28 + i] = '\xff';
-    wrapped[0x3C] = '\xff';
-    wrapped[0x3D] = '\xff';
-    builder.withSegments = false;
-    QByteArray onlySections = builder.build();
-    for (int i = 0; i < 8; ++i)
-        onlySections[0x28 + i] = '\xff';
-    QCOMPARE(ElfVersionNote::readElfFileVersion(onlySections), QString());
-    // The segments still lead to the note.
-    QCOMPARE(ElfVersionNote::readElfFileVersion(wrapped), QStringLiteral("1.6.0.0"));
-}
-
-void TestElfVersionNote::builtPrograms_data()
+void TestElfVersionNote::fileVersion_data()
 {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("version");
     QTest::newRow("Pagewell") << QStringLiteral(PAGEWELL_PROGRAM_FILE) << QStringLiteral("1.6.0.0");
     QTest::newRow("update") << QStringLiteral(UPDATE_PROGRAM_FILE) << QStringLiteral("1.5.0.0");
+    QTest::newRow("missing") << m_dir.filePath(QStringLiteral("missing")) << QString();
+    QTest::newRow("folder") << m_dir.path() << QString();
+    QTest::newRow("empty") << m_dir.filePath(QStringLiteral("empty")) << QString();
+    QTest::newRow("first 40 bytes of a program") << m_dir.filePath(QStringLiteral("half")) << QString();
 }
 
-void TestElfVersionNote::builtPrograms()
+void TestElfVersionNote::fileVersion()
 {
     QFETCH(QString, path);
     QFETCH(QString, version);
     QCOMPARE(Platform::fileVersion(path), version);
-}
-
-void TestElfVersionNote::unreadableFiles()
-{
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QCOMPARE(Platform::fileVersion(dir.filePath(QStringLiteral("missing"))), QString());
-    QCOMPARE(Platform::fileVersion(dir.path()), QString());
-    QFile empty(dir.filePath(QStringLiteral("empty")));
-    QVERIFY(empty.open(QIODevice::WriteOnly));
-    empty.close();
-    QCOMPARE(Platform::fileVersion(empty.fileName()), QString());
-    QFile half(dir.filePath(QStringLiteral("half")));
-    QVERIFY(half.open(QIODevice::WriteOnly));
-    QFile program(QStringLiteral(PAGEWELL_PROGRAM_FILE));
-    QVERIFY(program.open(QIODevice::ReadOnly));
-    half.write(program.read(40));
-    half.close();
-    QCOMPARE(Platform::fileVersion(half.fileName()), QString());
 }
 
 QTEST_GUILESS_MAIN(TestElfVersionNote)
