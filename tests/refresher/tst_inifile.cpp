@@ -60,51 +60,38 @@ private slots:
 
         const QByteArray s = "[" + Caption + "]";
         const QString cap = CaptionText;
-        QTest::newRow("plain") << s + "\r\nTEXT1=30\r\n" << cap << "TEXT1" << OptionalText("30");
-        QTest::newRow("empty file") << QByteArray() << cap << "TEXT1" << OptionalText();
-        QTest::newRow("missing section") << QByteArray("[other]\r\nTEXT1=30\r\n") << cap << "TEXT1" << OptionalText();
-        QTest::newRow("missing key") << s + "\r\nTEXT2=x\r\n" << cap << "TEXT1" << OptionalText();
-        QTest::newRow("empty value") << s + "\r\nTEXT1=\r\n" << cap << "TEXT1" << OptionalText("");
-        QTest::newRow("names ignore case") << QByteArray("[My Sect]\r\ntext1=5\r\n") << "my sect"
-                                           << "Text1" << OptionalText("5");
-        QTest::newRow("blanks around key and value") << QByteArray("  [S] \r\n  TEXT1 \t=  30 \t\r\n") << "S"
-                                                     << "TEXT1" << OptionalText("30");
-        QTest::newRow("value keeps inner blanks and equals") << QByteArray("[S]\r\nTEXT2=a b=c\r\n") << "S"
-                                                             << "TEXT2" << OptionalText("a b=c");
-        QTest::newRow("LF only") << QByteArray("[A]\nX=1\n[S]\nTEXT1=7\n") << "S"
-                                 << "TEXT1" << OptionalText("7");
-        QTest::newRow("no final line break") << QByteArray("[S]\r\nTEXT1=7") << "S"
-                                             << "TEXT1" << OptionalText("7");
-        QTest::newRow("comment is not a key") << QByteArray("[S]\r\n;TEXT1=1\r\n") << "S"
-                                              << "TEXT1" << OptionalText();
-        QTest::newRow("key before any section") << QByteArray("TEXT1=1\r\n[S]\r\nTEXT2=2\r\n") << "S"
-                                                << "TEXT1" << OptionalText();
-        QTest::newRow("key of the next section") << QByteArray("[S]\r\nTEXT2=2\r\n[T]\r\nTEXT1=1\r\n") << "S"
-                                                 << "TEXT1" << OptionalText();
-        QTest::newRow("first duplicate section wins") << QByteArray("[S]\r\nTEXT2=a\r\n[S]\r\nTEXT1=b\r\n") << "S"
-                                                      << "TEXT1" << OptionalText();
-        QTest::newRow("first duplicate key wins") << QByteArray("[S]\r\nTEXT1=a\r\nTEXT1=b\r\n") << "S"
-                                                  << "TEXT1" << OptionalText("a");
-        QTest::newRow("GBK value") << s + "\r\nTEXT2=http://" + QByteArray::fromHex("c0fdd7d3") + "\r\n"
-                                   << cap << "TEXT2" << OptionalText(QString::fromUtf8("http://例子"));
+        const auto row = [](const char* name, const QByteArray& contents, const QString& section, const char* key,
+                            const OptionalText& expected) {
+            QTest::newRow(name) << contents << section << QString::fromLatin1(key) << expected;
+        };
+        const OptionalText none;
+        row("plain", s + "\r\nTEXT1=30\r\n", cap, "TEXT1", "30");
+        row("empty file", {}, cap, "TEXT1", none);
+        row("missing section", "[other]\r\nTEXT1=30\r\n", cap, "TEXT1", none);
+        row("missing key", s + "\r\nTEXT2=x\r\n", cap, "TEXT1", none);
+        row("empty value", s + "\r\nTEXT1=\r\n", cap, "TEXT1", "");
+        row("names ignore case", "[My Sect]\r\ntext1=5\r\n", "my sect", "Text1", "5");
+        row("blanks around key and value", "  [S] \r\n  TEXT1 \t=  30 \t\r\n", "S", "TEXT1", "30");
+        row("value keeps inner blanks and equals", "[S]\r\nTEXT2=a b=c\r\n", "S", "TEXT2", "a b=c");
+        row("LF only", "[A]\nX=1\n[S]\nTEXT1=7\n", "S", "TEXT1", "7");
+        row("no final line break", "[S]\r\nTEXT1=7", "S", "TEXT1", "7");
+        row("comment is not a key", "[S]\r\n;TEXT1=1\r\n", "S", "TEXT1", none);
+        row("key before any section", "TEXT1=1\r\n[S]\r\nTEXT2=2\r\n", "S", "TEXT1", none);
+        row("key of the next section", "[S]\r\nTEXT2=2\r\n[T]\r\nTEXT1=1\r\n", "S", "TEXT1", none);
+        row("first duplicate section wins", "[S]\r\nTEXT2=a\r\n[S]\r\nTEXT1=b\r\n", "S", "TEXT1", none);
+        row("first duplicate key wins", "[S]\r\nTEXT1=a\r\nTEXT1=b\r\n", "S", "TEXT1", "a");
+        row("GBK value", s + "\r\nTEXT2=http://" + QByteArray::fromHex("c0fdd7d3") + "\r\n", cap, "TEXT2",
+            QString::fromUtf8("http://例子"));
         // 乚 is 81 5D and 乕 is 81 5B in GBK: the bytes of ']' and '[' inside a section name.
-        QTest::newRow("bracket bytes inside Chinese")
-            << QByteArray("[") + QByteArray::fromHex("815d815b") + "]\r\nK=v\r\n"
-            << QString::fromUtf8("乚乕") << "K" << OptionalText("v");
-        QTest::newRow("four-byte characters") << s + "\r\nTEXT2=" + QByteArray::fromHex("9439fc3695328236") + "\r\n"
-                                              << cap << "TEXT2" << OptionalText(QString::fromUtf8("😀𠀀"));
-        QTest::newRow("UTF-8 byte-order mark")
-            << QByteArray("\xEF\xBB\xBF[") + CaptionText.toUtf8() + "]\r\nTEXT1=9\r\n"
-            << cap << "TEXT1" << OptionalText("9");
-        QTest::newRow("garbage bytes elsewhere") << QByteArray("[S]\r\n\xFF\xFE\x81\r\n\x81=\x80\r\nTEXT1=4\r\n") << "S"
-                                                 << "TEXT1" << OptionalText("4");
-        QTest::newRow("broken byte at line end does not eat the next line")
-            << QByteArray("[S]\r\nA=\x81\r\nTEXT1=4\r\n") << "S"
-            << "TEXT1" << OptionalText("4");
+        row("bracket bytes inside Chinese", "[" + QByteArray::fromHex("815d815b") + "]\r\nK=v\r\n",
+            QString::fromUtf8("乚乕"), "K", "v");
+        row("four-byte characters", s + "\r\nTEXT2=" + QByteArray::fromHex("9439fc3695328236") + "\r\n", cap, "TEXT2",
+            QString::fromUtf8("😀𠀀"));
+        row("UTF-8 byte-order mark", "\xEF\xBB\xBF[" + CaptionText.toUtf8() + "]\r\nTEXT1=9\r\n", cap, "TEXT1", "9");
+        row("garbage bytes elsewhere", "[S]\r\n\xFF\xFE\x81\r\n\x81=\x80\r\nTEXT1=4\r\n", "S", "TEXT1", "4");
+        row("broken byte at line end does not eat the next line", "[S]\r\nA=\x81\r\nTEXT1=4\r\n", "S", "TEXT1", "4");
         const QByteArray longValue(100000, 'x');
-        QTest::newRow("very long line") << "[S]\r\nTEXT2=" + longValue + "\r\n"
-                                        << "S"
-                                        << "TEXT2" << OptionalText(QString::fromLatin1(longValue));
+        row("very long line", "[S]\r\nTEXT2=" + longValue + "\r\n", "S", "TEXT2", QString::fromLatin1(longValue));
     }
     void read()
     {
@@ -123,67 +110,41 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("expected");
 
-        QTest::newRow("new file") << QByteArray() << CaptionText << "TEXT2"
-                                  << "http://example.org/a"
-                                  << "[" + Caption + "]\r\nTEXT2=http://example.org/a\r\n";
-        QTest::newRow("section appended without a blank line") << QByteArray("[A]\r\nX=1\r\n") << "S"
-                                                               << "K"
-                                                               << "v" << QByteArray("[A]\r\nX=1\r\n[S]\r\nK=v\r\n");
-        QTest::newRow("section appended after a last line without break")
-            << QByteArray("[A]\r\nX=1") << "S"
-            << "K"
-            << "v" << QByteArray("[A]\r\nX=1\r\n[S]\r\nK=v\r\n");
-        QTest::newRow("trailing blank lines stay where they are")
-            << QByteArray("[A]\r\nX=1\r\n\r\n") << "S"
-            << "K"
-            << "v" << QByteArray("[A]\r\nX=1\r\n\r\n[S]\r\nK=v\r\n");
-        QTest::newRow("key after the last non-blank line of its section")
-            << QByteArray("[S]\r\nX=1\r\n; note\r\n\r\n[T]\r\nY=2\r\n") << "S"
-            << "K"
-            << "v" << QByteArray("[S]\r\nX=1\r\n; note\r\nK=v\r\n\r\n[T]\r\nY=2\r\n");
-        QTest::newRow("key into an empty section") << QByteArray("[S]\r\n\r\n[T]\r\n") << "S"
-                                                   << "K"
-                                                   << "v" << QByteArray("[S]\r\nK=v\r\n\r\n[T]\r\n");
-        QTest::newRow("key into the last section without break") << QByteArray("[S]\r\nX=1") << "S"
-                                                                 << "K"
-                                                                 << "v" << QByteArray("[S]\r\nX=1\r\nK=v\r\n");
-        QTest::newRow("value replaced in place") << QByteArray("[S]\r\nA=1\r\nK=old\r\nB=2\r\n") << "S"
-                                                 << "K"
-                                                 << "new" << QByteArray("[S]\r\nA=1\r\nK=new\r\nB=2\r\n");
-        QTest::newRow("replace keeps the file's spelling and blanks") << QByteArray("[s]\r\n  text1 = 30\r\n") << "S"
-                                                                      << "TEXT1"
-                                                                      << "45" << QByteArray("[s]\r\n  text1 = 45\r\n");
-        QTest::newRow("replace with empty") << QByteArray("[S]\r\nK=old\r\n") << "S"
-                                            << "K"
-                                            << "" << QByteArray("[S]\r\nK=\r\n");
-        QTest::newRow("LF-only lines kept, written line CRLF") << QByteArray("; c\n[S]\nK=old\nB=2\n") << "S"
-                                                               << "K"
-                                                               << "new" << QByteArray("; c\n[S]\nK=new\r\nB=2\n");
-        QTest::newRow("first duplicate section written") << QByteArray("[S]\r\nA=1\r\n[S]\r\nK=old\r\n") << "S"
-                                                         << "K"
-                                                         << "v" << QByteArray("[S]\r\nA=1\r\nK=v\r\n[S]\r\nK=old\r\n");
-        QTest::newRow("comment and key before section untouched") << QByteArray(";K=c\r\nK=0\r\n[S]\r\n") << "S"
-                                                                  << "K"
-                                                                  << "v" << QByteArray(";K=c\r\nK=0\r\n[S]\r\nK=v\r\n");
-        QTest::newRow("garbage lines kept byte for byte")
-            << QByteArray("\xFF\xFE\x81\r\n[S]\r\n\x80\x81=\r\nK=1\r\n") << "S"
-            << "K"
-            << "2" << QByteArray("\xFF\xFE\x81\r\n[S]\r\n\x80\x81=\r\nK=2\r\n");
-        QTest::newRow("UTF-8 file extended in UTF-8")
-            << QByteArray("\xEF\xBB\xBF[A]\r\n") << CaptionText << "TEXT1" << QString::fromUtf8("页")
-            << QByteArray("\xEF\xBB\xBF[A]\r\n[") + CaptionText.toUtf8() +
-                   "]\r\nTEXT1=" + QString::fromUtf8("页").toUtf8() + "\r\n";
-        QTest::newRow("byte-order mark alone gets no blank line") << QByteArray("\xEF\xBB\xBF") << "S"
-                                                                  << "K"
-                                                                  << "v" << QByteArray("\xEF\xBB\xBF[S]\r\nK=v\r\n");
-        QTest::newRow("line break in value cannot make a key")
-            << QByteArray("[S]\r\n") << "S"
-            << "TEXT2"
-            << "a\r\nTEXT1=9" << QByteArray("[S]\r\nTEXT2=a  TEXT1=9\r\n");
-        QTest::newRow("characters outside GBK")
-            << QByteArray("[S]\r\n") << "S"
-            << "K" << QString::fromUtf8("😀𠀀")
-            << QByteArray("[S]\r\nK=") + QByteArray::fromHex("9439fc3695328236") + "\r\n";
+        const auto row = [](const char* name, const QByteArray& contents, const QString& section, const QString& key,
+                            const QString& value, const QByteArray& expected) {
+            QTest::newRow(name) << contents << section << key << value << expected;
+        };
+        row("new file", {}, CaptionText, "TEXT2", "http://example.org/a",
+            "[" + Caption + "]\r\nTEXT2=http://example.org/a\r\n");
+        row("section appended without a blank line", "[A]\r\nX=1\r\n", "S", "K", "v", "[A]\r\nX=1\r\n[S]\r\nK=v\r\n");
+        row("section appended after a last line without break", "[A]\r\nX=1", "S", "K", "v",
+            "[A]\r\nX=1\r\n[S]\r\nK=v\r\n");
+        row("trailing blank lines stay where they are", "[A]\r\nX=1\r\n\r\n", "S", "K", "v",
+            "[A]\r\nX=1\r\n\r\n[S]\r\nK=v\r\n");
+        row("key after the last non-blank line of its section", "[S]\r\nX=1\r\n; note\r\n\r\n[T]\r\nY=2\r\n", "S", "K",
+            "v", "[S]\r\nX=1\r\n; note\r\nK=v\r\n\r\n[T]\r\nY=2\r\n");
+        row("key into an empty section", "[S]\r\n\r\n[T]\r\n", "S", "K", "v", "[S]\r\nK=v\r\n\r\n[T]\r\n");
+        row("key into the last section without break", "[S]\r\nX=1", "S", "K", "v", "[S]\r\nX=1\r\nK=v\r\n");
+        row("value replaced in place", "[S]\r\nA=1\r\nK=old\r\nB=2\r\n", "S", "K", "new",
+            "[S]\r\nA=1\r\nK=new\r\nB=2\r\n");
+        row("replace keeps the file's spelling and blanks", "[s]\r\n  text1 = 30\r\n", "S", "TEXT1", "45",
+            "[s]\r\n  text1 = 45\r\n");
+        row("replace with empty", "[S]\r\nK=old\r\n", "S", "K", "", "[S]\r\nK=\r\n");
+        row("LF-only lines kept, written line CRLF", "; c\n[S]\nK=old\nB=2\n", "S", "K", "new",
+            "; c\n[S]\nK=new\r\nB=2\n");
+        row("first duplicate section written", "[S]\r\nA=1\r\n[S]\r\nK=old\r\n", "S", "K", "v",
+            "[S]\r\nA=1\r\nK=v\r\n[S]\r\nK=old\r\n");
+        row("comment and key before section untouched", ";K=c\r\nK=0\r\n[S]\r\n", "S", "K", "v",
+            ";K=c\r\nK=0\r\n[S]\r\nK=v\r\n");
+        row("garbage lines kept byte for byte", "\xFF\xFE\x81\r\n[S]\r\n\x80\x81=\r\nK=1\r\n", "S", "K", "2",
+            "\xFF\xFE\x81\r\n[S]\r\n\x80\x81=\r\nK=2\r\n");
+        row("UTF-8 file extended in UTF-8", "\xEF\xBB\xBF[A]\r\n", CaptionText, "TEXT1", QString::fromUtf8("页"),
+            "\xEF\xBB\xBF[A]\r\n[" + CaptionText.toUtf8() + "]\r\nTEXT1=" + QString::fromUtf8("页").toUtf8() + "\r\n");
+        row("byte-order mark alone gets no blank line", "\xEF\xBB\xBF", "S", "K", "v", "\xEF\xBB\xBF[S]\r\nK=v\r\n");
+        row("line break in value cannot make a key", "[S]\r\n", "S", "TEXT2", "a\r\nTEXT1=9",
+            "[S]\r\nTEXT2=a  TEXT1=9\r\n");
+        row("characters outside GBK", "[S]\r\n", "S", "K", QString::fromUtf8("😀𠀀"),
+            "[S]\r\nK=" + QByteArray::fromHex("9439fc3695328236") + "\r\n");
     }
     void write()
     {
@@ -205,18 +166,10 @@ private slots:
     {
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("key");
-        QTest::newRow("blank key") << "S"
-                                   << "  ";
-        QTest::newRow("blank section") << " "
-                                       << "K";
-        QTest::newRow("equals in key") << "S"
-                                       << "A=B";
-        QTest::newRow("bracket in section") << "S]"
-                                            << "K";
-        QTest::newRow("line break in key") << "S"
-                                           << "A\nB";
-        QTest::newRow("comment key") << "S"
-                                     << ";K";
+        using Names = std::pair<const char*, const char*>;
+        for (const auto& [section, key] : {Names{"S", "  "}, Names{" ", "K"}, Names{"S", "A=B"}, Names{"S]", "K"},
+                                           Names{"S", "A\nB"}, Names{"S", ";K"}})
+            QTest::addRow("[%s] %s", section, key) << QString::fromLatin1(section) << QString::fromLatin1(key);
     }
     void unstorableNames()
     {
