@@ -1,4 +1,3 @@
-#include "BuildConfig.h"
 #include "DateTimeText.h"
 #include "IntervalParser.h"
 #include "RefreshUrl.h"
@@ -14,7 +13,6 @@ private slots:
     void build();
     void hasScheme_data();
     void hasScheme();
-    void serverUrls();
     void interval_data();
     void interval();
     void dateTimeText_data();
@@ -80,13 +78,6 @@ void TestRefreshUrl::hasScheme()
     QFETCH(QString, text);
     QFETCH(bool, expected);
     QCOMPARE(RefreshUrl::hasScheme(text), expected);
-}
-
-void TestRefreshUrl::serverUrls()
-{
-    const QString host = QString::fromUtf8(BuildConfig::RefresherHost);
-    QCOMPARE(RefreshUrl::startPage(), "http://" + host + "/updata/pagewell/wellhome.asp");
-    QCOMPARE(RefreshUrl::updateCheckUrl(QStringLiteral("0.25")), "http://" + host + "/updata/pagewell/auto.asp?u=up&x=0.25");
 }
 
 void TestRefreshUrl::interval_data()
