@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <QStringEncoder>
 #include <QtTest>
 
 namespace {
@@ -24,12 +23,6 @@ bool recordLaunch(const QString& program, const QStringList&)
 void recordMessage(QWidget*, const QString& text)
 {
     g_messages << text;
-}
-
-QByteArray gb18030(const QString& text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
 }
 } // namespace
 
@@ -59,52 +52,29 @@ private slots:
         m_server.reset();
     }
 
-    // Which replies offer an update is settled by the update check's own tests; here only that start-up acts on it.
+    // Which replies offer an update is settled by the update check's own tests; here only that start-up acts on it,
+    // and that a server which refuses or never answers cannot keep the window from opening.
     void versionReply_data()
     {
-        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<FakeHttpServer::Reply>("reply");
+        QTest::addColumn<bool>("listening");
         QTest::addColumn<bool>("launches");
-        QTest::newRow("own tag") << QByteArray("v1.6") << false;
-        QTest::newRow("newer tag") << QByteArray("v1.7") << true;
+        using Reply = FakeHttpServer::Reply;
+        QTest::newRow("own tag") << Reply::text("v1.6") << true << false;
+        QTest::newRow("newer tag") << Reply::text("v1.7") << true << true;
+        QTest::newRow("refused") << Reply::text("v1.7") << false << false;
+        QTest::newRow("silent") << Reply::misbehaving(FakeHttpServer::Misbehaviour::NeverAnswer) << true << false;
     }
     void versionReply()
     {
-        QFETCH(QByteArray, reply);
+        QFETCH(FakeHttpServer::Reply, reply);
+        QFETCH(bool, listening);
         QFETCH(bool, launches);
         TempProgramFolder folder;
-        m_server->setReply(QStringLiteral("/updata/pagewell/auto.asp"), FakeHttpServer::Reply::text(reply));
+        m_server->setReply(QStringLiteral("/updata/pagewell/auto.asp"), reply);
+        if (!listening)
+            m_server->stopListening();
 
-        Form1 form;
-        QStringList urls;
-        form.setNavigatorForTesting([&urls](const QUrl& url) { urls << url.toString(); });
-        form.Form_Load();
-
-        const QStringList expected = launches ? QStringList{folder.filePath(QStringLiteral("update"))} : QStringList{};
-        QCOMPARE(g_launched, expected);
-        QCOMPARE(g_messages, QStringList{});
-        QCOMPARE(urls, QStringList{UpdateServer::startPageUrl()});
-        QCOMPARE(m_server->requests().size(), 1);
-        QVERIFY(m_server->requests().first().startsWith(QStringLiteral("/updata/pagewell/auto.asp?u=up&x=0.")));
-    }
-
-    void unreachableServerOpensTheWindowAtOnce()
-    {
-        TempProgramFolder folder;
-        m_server->stopListening();
-        Form1 form;
-        QStringList urls;
-        form.setNavigatorForTesting([&urls](const QUrl& url) { urls << url.toString(); });
-        form.Form_Load();
-        QCOMPARE(urls.size(), 1);
-        QVERIFY(g_launched.isEmpty());
-        QVERIFY(g_messages.isEmpty());
-    }
-
-    void silentServerIsGivenUpOn()
-    {
-        TempProgramFolder folder;
-        m_server->setReply(QStringLiteral("/updata/pagewell/auto.asp"),
-                           FakeHttpServer::Reply::misbehaving(FakeHttpServer::Misbehaviour::NeverAnswer));
         Form1 form;
         QStringList urls;
         form.setNavigatorForTesting([&urls](const QUrl& url) { urls << url.toString(); });
@@ -113,9 +83,14 @@ private slots:
         form.Form_Load();
         // Not a timing goal: only proof that a silent server cannot hold start-up forever.
         QVERIFY(elapsed.elapsed() < 60000);
-        QCOMPARE(urls.size(), 1);
-        QVERIFY(g_launched.isEmpty());
-        QVERIFY(g_messages.isEmpty());
+
+        const QStringList expected = launches ? QStringList{folder.filePath(QStringLiteral("update"))} : QStringList{};
+        QCOMPARE(g_launched, expected);
+        QCOMPARE(g_messages, QStringList{});
+        QCOMPARE(urls, QStringList{UpdateServer::startPageUrl()});
+        QCOMPARE(m_server->requests().size(), listening ? 1 : 0);
+        if (listening)
+            QVERIFY(m_server->requests().first().startsWith(QStringLiteral("/updata/pagewell/auto.asp?u=up&x=0.")));
     }
 
     void missingUpdaterIsSkippedSilently()
@@ -131,43 +106,54 @@ private slots:
         QVERIFY(g_messages.isEmpty());
     }
 
-    void fieldsSurviveARestart()
+    // The settings file as start-up reads it and closing writes it back.
+    void settingsAcrossARestart_data()
     {
+        QTest::addColumn<QByteArray>("before"); // null: no file yet
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<QString>("newUrl");
+        QTest::addColumn<QString>("newInterval");
+        QTest::addColumn<QByteArray>("after");
+
+        // [岚舟网页自动刷新器] as a GBK system stores it.
+        const QByteArray section = QByteArray::fromHex("5be1b0d6dbcdf8d2b3d7d4b6afcba2d0c2c6f75d0d0a");
+        const QByteArray written = section + "TEXT2=http://example.org/a\r\nTEXT1=30\r\n";
+        // TEXT2=http://例子.中文网址/页 in GBK bytes.
+        const QByteArray gbk = section + "TEXT2=http://" + QByteArray::fromHex("c0fdd7d3") + "." +
+                               QByteArray::fromHex("d6d0cec4cdf8d6b7") + "/" + QByteArray::fromHex("d2b3") +
+                               "\r\nTEXT1=15\r\n";
+        const QString gbkUrl = QStringLiteral("http://例子.中文网址/页");
+        const QString url = QStringLiteral("http://example.org/a");
+        QTest::newRow("first start") << QByteArray() << QString() << QString() << url << "30" << written;
+        QTest::newRow("GBK file, new values") << gbk << gbkUrl << "15" << url << "30" << written;
+        QTest::newRow("GBK file, same values") << gbk << gbkUrl << "15" << gbkUrl << "15" << gbk;
+    }
+    void settingsAcrossARestart()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, url);
+        QFETCH(QString, interval);
+        QFETCH(QString, newUrl);
+        QFETCH(QString, newInterval);
+        QFETCH(QByteArray, after);
         TempProgramFolder folder;
-        const QString section = QStringLiteral("[岚舟网页自动刷新器]");
-        QVERIFY(folder.write(QStringLiteral("user.ini"),
-                             gb18030(section + "\r\nTEXT2=http://例子.test/页?a=1\r\nTEXT1=15\r\n")));
+        if (!before.isNull())
+            QVERIFY(folder.write(QStringLiteral("user.ini"), before));
         {
             Form1 form;
             form.setNavigatorForTesting([](const QUrl&) {});
             form.Form_Load();
-            QCOMPARE(form.Text2->text(), QStringLiteral("http://例子.test/页?a=1"));
-            QCOMPARE(form.Text1->text(), QStringLiteral("15"));
+            QCOMPARE(form.Text2->text(), url);
+            QCOMPARE(form.Text1->text(), interval);
             QVERIFY(!form.Check1->isChecked());
-            form.Text2->setText(QStringLiteral("http://example.org/a"));
-            form.Text1->setText(QStringLiteral("30"));
+            QCOMPARE(folder.exists(QStringLiteral("user.ini")), !before.isNull());
+            form.Text2->setText(newUrl);
+            form.Text1->setText(newInterval);
             form.show();
             QVERIFY(form.close());
         }
-        QCOMPARE(folder.read(QStringLiteral("user.ini")),
-                 gb18030(section + "\r\nTEXT2=http://example.org/a\r\nTEXT1=30\r\n"));
-    }
-
-    void firstStartCreatesTheFileOnClose()
-    {
-        TempProgramFolder folder;
-        Form1 form;
-        form.setNavigatorForTesting([](const QUrl&) {});
-        form.Form_Load();
-        QCOMPARE(form.Text1->text(), QString());
-        QCOMPARE(form.Text2->text(), QString());
-        QVERIFY(!folder.exists(QStringLiteral("user.ini")));
-        form.Text2->setText(QStringLiteral("http://example.org/a"));
-        form.Text1->setText(QStringLiteral("30"));
-        form.show();
-        QVERIFY(form.close());
-        QCOMPARE(folder.read(QStringLiteral("user.ini")),
-                 gb18030(QStringLiteral("[岚舟网页自动刷新器]\r\nTEXT2=http://example.org/a\r\nTEXT1=30\r\n")));
+        QCOMPARE(folder.read(QStringLiteral("user.ini")), after);
     }
 
 private:
