@@ -1,12 +1,9 @@
-#include "BuildConfig.h"
 #include "DateTimeText.h"
 #include "FakeClock.h"
 #include "ClickableLabel.h"
 #include "Form1.h"
-#include "ProgramFolder.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
-#include "RefreshSchedule.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,8 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QScopeGuard>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -75,8 +70,6 @@ private slots:
     void init() { g_messages.clear(); }
     void initTestCase() { MessageBox::setHandlerForTesting(recordMessage); }
 
-    void scheduleRules();
-    void armingShowsNextRun();
     void dueTicks_data();
     void dueTicks();
     void untickWhileArmedRefreshesOnceMore();
@@ -87,39 +80,10 @@ private slots:
     void enableBox_data();
     void enableBox();
     void dengAppendsOneFreshToken();
-    void formLoad();
     void clockLabel();
     void urlPrompt_data();
     void urlPrompt();
 };
-
-void TestForm1Schedule::scheduleRules()
-{
-    RefreshSchedule schedule;
-    QVERIFY(!schedule.isArmed());
-    QVERIFY(!schedule.isDue(Start.addYears(100)));
-    QCOMPARE(schedule.arm(Start, 10), Start.addSecs(10));
-    QVERIFY(!schedule.isDue(Start.addSecs(9)));
-    QVERIFY(schedule.isDue(Start.addSecs(10)));
-    QVERIFY(schedule.isDue(Start.addSecs(11)));
-    QCOMPARE(schedule.countRun(), Start.addSecs(10));
-    QCOMPARE(schedule.runCount(), 1);
-    schedule.disarm();
-    QVERIFY(!schedule.isDue(Start.addSecs(11)));
-    QCOMPARE(schedule.runCount(), 1);
-}
-
-void TestForm1Schedule::armingShowsNextRun()
-{
-    Harness h;
-    QVERIFY(!h.form.NextRunTime().has_value());
-    h.enable(QStringLiteral("http://a.test/x"), QStringLiteral("5"));
-    QCOMPARE(h.form.NextRunTime(), std::optional<QDateTime>(Start.addSecs(5)));
-    QCOMPARE(h.form.Label5->text(), nextRunText(5));
-    QVERIFY(h.form.Timer1->isActive());
-    QVERIFY(h.urls.isEmpty());
-    QVERIFY(g_messages.isEmpty());
-}
 
 void TestForm1Schedule::dueTicks_data()
 {
@@ -130,6 +94,7 @@ void TestForm1Schedule::dueTicks_data()
     QTest::newRow("every second") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10} << QList<int>{5, 10} << 15;
     QTest::newRow("late tick re-arms from now") << QList<int>{3, 7, 11, 12} << QList<int>{7, 12} << 17;
     QTest::newRow("nothing before due") << QList<int>{1, 4} << QList<int>{} << 5;
+    QTest::newRow("armed, no tick yet") << QList<int>{} << QList<int>{} << 5;
 }
 
 void TestForm1Schedule::dueTicks()
@@ -139,7 +104,9 @@ void TestForm1Schedule::dueTicks()
     QFETCH(int, nextRun);
 
     Harness h;
+    QVERIFY(!h.form.NextRunTime().has_value());
     h.enable(QStringLiteral("http://a.test/x"), QStringLiteral("5"));
+    QVERIFY(h.form.Timer1->isActive());
     QDateTime lastDue;
     QDateTime armed = Start.addSecs(5);
     int refreshes = 0;
@@ -155,6 +122,7 @@ void TestForm1Schedule::dueTicks()
             armed = Start.addSecs(second + 5);
         }
     }
+    QCOMPARE(h.urls.size(), refreshes);
     QCOMPARE(h.form.RunCount(), refreshes);
     QCOMPARE(h.form.NextRunTime(), std::optional<QDateTime>(Start.addSecs(nextRun)));
     QCOMPARE(h.form.Label5->text(), nextRunText(nextRun));
@@ -166,6 +134,7 @@ void TestForm1Schedule::dueTicks()
     } else {
         QCOMPARE(h.form.Label6->text(), QString());
     }
+    QVERIFY(g_messages.isEmpty());
 }
 
 void TestForm1Schedule::untickWhileArmedRefreshesOnceMore()
@@ -270,8 +239,6 @@ void TestForm1Schedule::enableBox_data()
     QTest::newRow("blank url is not empty") << " " << "5" << QStringList{} << true;
     QTest::newRow("interval blanks only") << "http://a" << "  " << QStringList{badInterval} << false;
     QTest::newRow("interval letters") << "http://a" << "abc" << QStringList{badInterval} << false;
-    QTest::newRow("interval negative") << "http://a" << "-5" << QStringList{badInterval} << false;
-    QTest::newRow("interval fraction") << "http://a" << "2.5" << QStringList{badInterval} << false;
     QTest::newRow("interval over a year") << "http://a" << "31536001" << QStringList{badInterval} << false;
     QTest::newRow("interval one year") << "http://a" << "31536000" << QStringList{} << true;
     QTest::newRow("interval zero") << "http://a" << "0" << QStringList{} << true;
@@ -307,26 +274,6 @@ void TestForm1Schedule::dengAppendsOneFreshToken()
     for (const QString& url : h.urls)
         QVERIFY2(shape.match(url).hasMatch(), qPrintable(url));
     QVERIFY(h.urls[0] != h.urls[1]);
-}
-
-void TestForm1Schedule::formLoad()
-{
-    // Start-up reads and later writes user.ini in the program folder: keep it away from the build's folder.
-    QTemporaryDir folder;
-    ProgramFolder::overrideForTesting(folder.path());
-    const auto restore = qScopeGuard([] { ProgramFolder::overrideForTesting(QString()); });
-    Harness h;
-    h.form.Timer1->stop();
-    h.form.Form_Load();
-    QCOMPARE(h.form.AppVersion, QStringLiteral("v1.6"));
-    const QRegularExpression check(QStringLiteral("^http://%1/updata/pagewell/auto\\.asp\\?u=up&x=0\\.\\d{1,7}$")
-                                       .arg(QRegularExpression::escape(QString::fromUtf8(BuildConfig::RefresherHost))));
-    QVERIFY2(check.match(h.form.UpdateCheckUrl).hasMatch(), qPrintable(h.form.UpdateCheckUrl));
-    QCOMPARE(h.urls, QStringList{"http://" + QString::fromUtf8(BuildConfig::RefresherHost) + "/updata/pagewell/wellhome.asp"});
-    QVERIFY(h.form.Timer1->isActive());
-    QCOMPARE(h.form.RunCount(), 0);
-    QVERIFY(!h.form.NextRunTime().has_value());
-    QVERIFY(!h.form.Check1->isChecked());
 }
 
 void TestForm1Schedule::clockLabel()
