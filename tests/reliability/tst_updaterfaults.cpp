@@ -1,10 +1,8 @@
 #include "BuildConfig.h"
 #include "FakeHttpServer.h"
-#include "MessageBox.h"
-#include "ProcessLauncher.h"
 #include "ProgramFolder.h"
-#include "TaskKill.h"
 #include "TransferControl.h"
+#include "UpdaterHooks.h"
 #include "UpdateCheck.h"
 #include "UpdateServer.h"
 #include "updata.h"
@@ -35,43 +33,7 @@ const QByteArray OldProgram = "#!/bin/sh\n# the installed program, which only a 
 // The idle bound the file transfers get here instead of a minute.
 constexpr int IdleMs = 1000;
 
-struct Recorded
-{
-    QStringList messages;
-    QStringList kills;
-    QStringList launches;
-};
-Recorded g_recorded;
-
-void recordMessage(QWidget*, const QString& text)
-{
-    g_recorded.messages.append(text);
-}
-
-bool recordKill(const QString& baseName)
-{
-    g_recorded.kills.append(baseName);
-    return true;
-}
-
-bool recordLaunch(const QString& program, const QStringList&)
-{
-    g_recorded.launches.append(program);
-    return true;
-}
-
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 13 + i / 241) & 0xFF);
-    return bytes;
-}
+UpdaterHooks& g_recorded = UpdaterHooks::recorded();
 
 Reply misbehaving(Misbehaviour misbehaviour, const QByteArray& body, void (*adjust)(Reply&) = nullptr)
 {
@@ -112,14 +74,12 @@ private:
 
 void TestUpdaterFaults::initTestCase()
 {
-    MessageBox::setHandlerForTesting(recordMessage);
-    TaskKill::setHookForTesting(recordKill);
-    ProcessLauncher::setHookForTesting(recordLaunch);
+    UpdaterHooks::install();
 }
 
 void TestUpdaterFaults::init()
 {
-    g_recorded = Recorded();
+    g_recorded = UpdaterHooks();
     m_server = std::make_unique<FakeHttpServer>();
     UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
     m_outer = std::make_unique<QTemporaryDir>();
@@ -131,7 +91,7 @@ void TestUpdaterFaults::init()
     QVERIFY(installed.open(QIODevice::WriteOnly));
     QCOMPARE(installed.write(OldProgram), OldProgram.size());
     installed.close();
-    m_workingDirBefore = entries(QDir::currentPath());
+    m_workingDirBefore = folderEntries(QDir::currentPath());
     m_etcXBefore = QFileInfo::exists(QStringLiteral("/etc/x"));
     // Whatever path the updater might ask for, the server has something to write there.
     m_server->setDefaultReply(Reply::text("foreign bytes"));
@@ -140,8 +100,8 @@ void TestUpdaterFaults::init()
 void TestUpdaterFaults::cleanup()
 {
     // Nothing beside the program folder, in the working folder, or at an absolute path from the list.
-    QCOMPARE(entries(m_outer->path()), QStringList{QStringLiteral("program")});
-    QCOMPARE(entries(QDir::currentPath()), m_workingDirBefore);
+    QCOMPARE(folderEntries(m_outer->path()), QStringList{QStringLiteral("program")});
+    QCOMPARE(folderEntries(QDir::currentPath()), m_workingDirBefore);
     QCOMPARE(QFileInfo::exists(QStringLiteral("/etc/x")), m_etcXBefore);
     ProgramFolder::overrideForTesting(QString());
     UpdateServer::setHostsForTesting(QString(), QString());
@@ -162,7 +122,7 @@ void TestUpdaterFaults::fileFaults_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("boundMs");
 
-    const QByteArray body = pattern(5000);
+    const QByteArray body = bytePattern(5000);
     QTest::newRow("refused") << Reply::misbehaving(Misbehaviour::Refuse) << OldProgram << 5000;
     QTest::newRow("never answers") << Reply::misbehaving(Misbehaviour::NeverAnswer) << OldProgram << IdleMs + 5000;
     QTest::newRow("drop after headers") << misbehaving(Misbehaviour::DropAfterHeaders, body) << OldProgram << 5000;
@@ -220,7 +180,7 @@ void TestUpdaterFaults::fileFaults()
 
     const bool replaced = expected != OldProgram;
     QCOMPARE(read(programFile()), expected);
-    QCOMPARE(entries(m_program), QStringList{QStringLiteral("Pagewell")});
+    QCOMPARE(folderEntries(m_program), QStringList{QStringLiteral("Pagewell")});
     if (replaced) {
         QCOMPARE(states.first().first().toInt(), TransferControl::StateResponseCompleted);
         QVERIFY(w.Timer1->isActive());
@@ -322,7 +282,7 @@ void TestUpdaterFaults::listFaults()
     }
     QCOMPARE(asked, requested);
     QCOMPARE(read(programFile()), requested.contains(QStringLiteral("Pagewell")) ? newProgram : OldProgram);
-    QCOMPARE(entries(m_program), files);
+    QCOMPARE(folderEntries(m_program), files);
     if (label == Failed)
         QVERIFY2(w.Label2->text().startsWith(Failed) && w.Label2->text().size() > Failed.size(),
                  qPrintable(w.Label2->text().left(80)));
@@ -387,7 +347,7 @@ void TestUpdaterFaults::startupCheckFaults()
     QCOMPARE(offered, offersUpdate);
     // The window opens at the latest once the check's own bound has passed.
     QVERIFY2(clock.elapsed() < timeoutMs + 3000, qPrintable(QString::number(clock.elapsed())));
-    QCOMPARE(entries(m_program), QStringList{QStringLiteral("Pagewell")});
+    QCOMPARE(folderEntries(m_program), QStringList{QStringLiteral("Pagewell")});
 }
 
 QTEST_MAIN(TestUpdaterFaults)

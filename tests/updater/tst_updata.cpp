@@ -1,9 +1,7 @@
 #include "FakeHttpServer.h"
-#include "MessageBox.h"
-#include "ProcessLauncher.h"
-#include "TaskKill.h"
 #include "TempProgramFolder.h"
 #include "TransferControl.h"
+#include "UpdaterHooks.h"
 #include "UpdateServer.h"
 #include "updata.h"
 
@@ -28,49 +26,7 @@ const QString UpToDate = QStringLiteral("已是最新版本，暂时不用更新
 const QString VersionTarget = QStringLiteral("/updata/updata.asp?v=Pagewell");
 const QString ListPath = QStringLiteral("/updata/updata.asp");
 
-struct Recorded
-{
-    QStringList messages;
-    // Whether the updater's window was visible when each message appeared.
-    QList<bool> windowVisible;
-    QStringList kills;
-    QStringList launches;
-    bool launchSucceeds = true;
-    const QWidget* window = nullptr;
-};
-Recorded g_recorded;
-
-void recordMessage(QWidget*, const QString& text)
-{
-    g_recorded.messages.append(text);
-    g_recorded.windowVisible.append(g_recorded.window && g_recorded.window->isVisible());
-}
-
-bool recordKill(const QString& baseName)
-{
-    g_recorded.kills.append(baseName);
-    return true;
-}
-
-bool recordLaunch(const QString& program, const QStringList&)
-{
-    g_recorded.launches.append(program);
-    return g_recorded.launchSucceeds;
-}
-
-// Files in the folder other than the ones expected: temporary files must never stay behind.
-QStringList entries(const QString& folder)
-{
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray pattern(qsizetype size)
-{
-    QByteArray bytes(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        bytes[i] = char((i * 7 + i / 251) & 0xFF);
-    return bytes;
-}
+UpdaterHooks& g_recorded = UpdaterHooks::recorded();
 } // namespace
 
 class TestUpdata : public QObject
@@ -103,14 +59,12 @@ private:
 
 void TestUpdata::initTestCase()
 {
-    MessageBox::setHandlerForTesting(recordMessage);
-    TaskKill::setHookForTesting(recordKill);
-    ProcessLauncher::setHookForTesting(recordLaunch);
+    UpdaterHooks::install();
 }
 
 void TestUpdata::init()
 {
-    g_recorded = Recorded();
+    g_recorded = UpdaterHooks();
     m_server = std::make_unique<FakeHttpServer>();
     UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
     m_folder = std::make_unique<TempProgramFolder>();
@@ -258,7 +212,7 @@ void TestUpdata::lists()
     QCOMPARE(requested, fetched);
     QStringList expectedFiles = fetched;
     expectedFiles.sort();
-    QCOMPARE(entries(m_folder->path()), expectedFiles);
+    QCOMPARE(folderEntries(m_folder->path()), expectedFiles);
     for (const QString& name : fetched)
         QCOMPARE(m_folder->read(name), "content of " + name.toUtf8());
     // Nothing was written beside the program folder either.
@@ -304,14 +258,14 @@ void TestUpdata::download_data()
     QTest::addColumn<QList<int>>("barValues");
 
     // Only the plain cases: what a hostile server does to a download is tried in the reliability suite.
-    const QByteArray old = "the previous program, longer than any new body in this table: " + pattern(3000);
-    const QByteArray body2500 = pattern(2500);
+    const QByteArray old = "the previous program, longer than any new body in this table: " + bytePattern(3000);
+    const QByteArray body2500 = bytePattern(2500);
     const QList<int> none;
     Reply shortBody = Reply::misbehaving(Misbehaviour::DropMidBody, body2500);
     shortBody.dropAfterBytes = 1500;
     QTest::newRow("2,500 bytes") << Reply::text(body2500) << QByteArray() << true << body2500
                                  << QList<int>{1024, 2048, 2500};
-    QTest::newRow("exactly 1,024 bytes") << Reply::text(pattern(1024)) << QByteArray() << true << pattern(1024)
+    QTest::newRow("exactly 1,024 bytes") << Reply::text(bytePattern(1024)) << QByteArray() << true << bytePattern(1024)
                                          << QList<int>{1024};
     QTest::newRow("zero bytes") << Reply::text(QByteArray()) << old << true << QByteArray() << none;
     QTest::newRow("replacing a longer file")
@@ -376,11 +330,11 @@ void TestUpdata::download()
     // Either the old file or the complete new one, and nothing else in the folder.
     if (expected.isNull() && !succeeds) {
         QVERIFY(!m_folder->exists(name));
-        QVERIFY(entries(m_folder->path()).isEmpty());
+        QVERIFY(folderEntries(m_folder->path()).isEmpty());
     } else {
         QCOMPARE(m_folder->read(name), expected);
         QCOMPARE(QFileInfo(target).size(), qint64(expected.size()));
-        QCOMPARE(entries(m_folder->path()), QStringList{name});
+        QCOMPARE(folderEntries(m_folder->path()), QStringList{name});
     }
 }
 
@@ -389,7 +343,7 @@ void TestUpdata::largeBodyIsExact()
     // Past the 16,777,216 bytes a single-precision bar could count exactly.
     QTemporaryFile source;
     QVERIFY(source.open());
-    const QByteArray block = pattern(1 << 20);
+    const QByteArray block = bytePattern(1 << 20);
     for (int i = 0; i < 17; ++i)
         source.write(block);
     source.write("tail");
