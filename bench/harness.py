@@ -10,7 +10,6 @@ import json
 import os
 import platform
 import shutil
-import statistics
 import subprocess
 import sys
 import time
@@ -146,7 +145,8 @@ def b3(run, plan):
         counted = [r for r in results if r]
         if counted:
             detail = ", ".join(f"{comm} {kib / 1024:.0f}" for comm, kib in counted[-1]["detail"])
-            run.note(f"B3 {name}: {counted[-1]['processes']} processes, PSS MiB by process (last run): {detail}")
+            per_run = ", ".join(f"{r['pss_kib'] / 1024:.0f} MiB in {r['processes']}" for r in counted)
+            run.note(f"B3 {name}: per run {per_run} processes; PSS MiB by process in the last run: {detail}")
     return rows
 
 

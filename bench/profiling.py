@@ -1,6 +1,6 @@
 """Profiles behind docs/PERFORMANCE.md, taken the way the benchmarks run the programs.
 
-    unshare --pid --fork --mount-proc --net --kill-child python3 bench/profile.py <what> <build-dir> <out-dir>
+    unshare --pid --fork --mount-proc --net --kill-child python3 bench/profiling.py <what> <build-dir> <out-dir>
 
 what: "timeline-hang" / "timeline-reset" (when Pagewell's version check, web engine processes and start-page
 request happen), "idle" (perf record of all Pagewell processes for 20 s, schedule off) or "update" (perf record
