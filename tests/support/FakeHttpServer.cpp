@@ -93,15 +93,9 @@ private:
         const QList<QByteArray> lines = m_request.left(end).split('\n');
         const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
         const QString target = QString::fromLatin1(requestLine.value(1));
-        QList<FakeHttpServer::Header> headers;
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0)
-                headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
-        }
 
         m_reply = m_server->replyFor(target);
-        m_server->recordRequest(target, headers);
+        m_server->recordRequest(target);
         if (m_reply.delayMs > 0)
             QTimer::singleShot(m_reply.delayMs, this, &FakeHttpConnection::answer);
         else
@@ -235,7 +229,6 @@ private:
             return;
         m_finished = true;
         m_trickle.stop();
-        emit m_server->connectionClosed();
         deleteLater();
     }
 
@@ -358,11 +351,6 @@ int FakeHttpServer::requestCount(const QString& path) const
                              [&path](const QString& target) { return target.section(u'?', 0, 0) == path; }));
 }
 
-QList<FakeHttpServer::Header> FakeHttpServer::lastRequestHeaders() const
-{
-    return m_lastHeaders;
-}
-
 int FakeHttpServer::openConnectionCount() const
 {
     return int(m_connections.size());
@@ -388,9 +376,8 @@ const FakeHttpServer::Reply& FakeHttpServer::replyFor(const QString& target) con
     return m_default;
 }
 
-void FakeHttpServer::recordRequest(const QString& target, const QList<Header>& headers)
+void FakeHttpServer::recordRequest(const QString& target)
 {
     m_requests.append(target);
-    m_lastHeaders = headers;
     emit requestReceived(target);
 }

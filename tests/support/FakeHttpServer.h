@@ -86,21 +86,19 @@ public:
     QStringList requests() const;
     // How many requests had exactly this path, whatever their query.
     int requestCount(const QString& path) const;
-    QList<Header> lastRequestHeaders() const;
     int openConnectionCount() const;
     // Body bytes handed to the sockets so far, over all connections.
     qint64 bodyBytesSent() const;
 
 signals:
     void requestReceived(const QString& target);
-    void connectionClosed();
 
 private:
     friend class FakeHttpConnection;
 
     void acceptConnections();
     const Reply& replyFor(const QString& target) const;
-    void recordRequest(const QString& target, const QList<Header>& headers);
+    void recordRequest(const QString& target);
 
     QTcpServer* m_server;
     quint16 m_port = 0;
@@ -108,7 +106,6 @@ private:
     QHash<QString, Reply> m_byTarget;
     Reply m_default;
     QStringList m_requests;
-    QList<Header> m_lastHeaders;
     qint64 m_bodyBytesSent = 0;
     QSet<FakeHttpConnection*> m_connections;
 };
