@@ -15,8 +15,8 @@
 #include "UpdateCheck.h"
 #include "WindowLook.h"
 #include "WindowPlacement.h"
-#include "platform/Platform.h"
 #include "frmAbout.h"
+#include "platform/Platform.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -100,6 +100,9 @@ void Form1::createControls()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
+    // A coarse timer may fire a few percent early, which would let a refresh come due a tick late or a period
+    // end short of the interval; the schedule counts whole seconds, so ticks keep to the second.
+    Timer1->setTimerType(Qt::PreciseTimer);
 
     Image1 = new ClickableLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
@@ -169,6 +172,9 @@ void Form1::Form_Load()
 {
     AppVersion = QString::fromUtf8(BuildConfig::VersionTag);
     UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
+    // The view shows its blank page now rather than on first use: the web engine's own start-up (processes,
+    // renderer) then overlaps the version check's wait instead of following it.
+    WebBrowser1->setUrl(QUrl(QStringLiteral("about:blank")));
     // From here on a failing step is skipped and the next one runs.
     Module1::LoadFormControls(this, settingsFile(), windowTitle());
     if (UpdateCheck::run(UpdateCheckUrl, AppVersion, BuildConfig::CheckTimeoutMs))

@@ -12,6 +12,8 @@
 #include <QSaveFile>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 // Qt stops reading from the socket once this much is buffered, so memory stays flat for any body size.
 constexpr qint64 ReadBufferSize = 64 * 1024;
@@ -157,33 +159,46 @@ void TransferControl::drain()
             onMetaDataChanged();
         if (!m_running)
             break;
-        const QByteArray chunk = m_reply->read(ChunkSize);
-        if (chunk.isEmpty())
+        // All that is buffered is taken in one read: every read that leaves room in Qt's buffer wakes its network
+        // thread to refill it, which costs more than the bytes themselves when done per KiB.
+        const QByteArray block = m_reply->read(ReadBufferSize);
+        if (block.isEmpty())
             break;
-        const qint64 limit = m_expected >= 0 ? m_expected : m_unknownLengthLimit;
-        if (m_written + chunk.size() > limit) {
-            fail(m_expected >= 0 ? tr("数据超出宣布的长度")
-                                 : tr("没有宣布长度的数据超过了 %1 字节").arg(m_unknownLengthLimit));
-            break;
-        }
-        if (m_file->write(chunk) != chunk.size()) {
-            fail(tr("无法写入 %1（%2）").arg(m_targetPath, m_file->errorString()));
-            break;
-        }
-        m_written += chunk.size();
         m_idleTimer.start();
-        emit progress(m_written, m_expected);
-        // Events run between chunks so the window stays responsive; a pass through the event loop after every
-        // single KiB would cost ten times the transfer itself on a fast line, so it runs at most every few
-        // milliseconds. Between reads from the network the event loop runs anyway.
-        if (m_sinceEvents.elapsed() >= EventIntervalMs) {
-            QCoreApplication::processEvents();
-            m_sinceEvents.start();
+        for (qsizetype offset = 0; offset < block.size() && m_running; offset += ChunkSize) {
+            if (!writeChunk(
+                    QByteArrayView(block).sliced(offset, std::min<qsizetype>(ChunkSize, block.size() - offset))))
+                break;
         }
     }
     m_draining = false;
     if (m_running && m_finishPending && (!m_reply || m_reply->bytesAvailable() == 0))
         complete();
+}
+
+bool TransferControl::writeChunk(QByteArrayView chunk)
+{
+    const qint64 limit = m_expected >= 0 ? m_expected : m_unknownLengthLimit;
+    if (m_written + chunk.size() > limit) {
+        fail(m_expected >= 0 ? tr("数据超出宣布的长度")
+                             : tr("没有宣布长度的数据超过了 %1 字节").arg(m_unknownLengthLimit));
+        return false;
+    }
+    if (m_file->write(chunk.data(), chunk.size()) != chunk.size()) {
+        fail(tr("无法写入 %1（%2）").arg(m_targetPath, m_file->errorString()));
+        return false;
+    }
+    m_written += chunk.size();
+    emit progress(m_written, m_expected);
+    // Events run between chunks so the window stays responsive; a pass through the event loop after every
+    // single KiB would cost ten times the transfer itself on a fast line, so it runs at most every few
+    // milliseconds. Between reads from the network the event loop runs anyway.
+    if (m_sinceEvents.elapsed() >= EventIntervalMs) {
+        QCoreApplication::processEvents();
+        m_sinceEvents.start();
+    }
+    // Events may have ended the transfer (the window closed, the program ended).
+    return m_running;
 }
 
 void TransferControl::onFinished()

@@ -62,6 +62,8 @@ private:
     void onMetaDataChanged();
     void onFinished();
     void drain();
+    // Writes one piece of at most ChunkSize bytes; false once the transfer has ended.
+    bool writeChunk(QByteArrayView chunk);
     void complete();
     void fail(const QString& reason);
     void release();

@@ -25,6 +25,8 @@
 #include <QProgressBar>
 #include <QTimer>
 
+#include <algorithm>
+
 updata::updata(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
@@ -196,7 +198,12 @@ void updata::showProgress(qint64 written, qint64 expected)
     const ProgressScale::Bar bar = ProgressScale::running(written, expected);
     if (ProgressBar1->maximum() != bar.maximum || ProgressBar1->minimum() != 0)
         ProgressBar1->setRange(0, bar.maximum);
-    ProgressBar1->setValue(bar.value);
+    // Qt formats the bar's text on every change of value, shown or not, which on a fast line costs more than the
+    // download itself. A step smaller than one pixel of the bar shows nothing, so such steps are gathered up; the
+    // bar still follows every chunk that moves it, and always shows the end.
+    const int pixelStep = bar.maximum / std::max(1, ProgressBar1->width());
+    if (bar.value == bar.maximum || bar.value - ProgressBar1->value() > pixelStep)
+        ProgressBar1->setValue(bar.value);
 }
 
 void updata::endProgram()
