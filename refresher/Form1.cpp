@@ -172,9 +172,6 @@ void Form1::Form_Load()
 {
     AppVersion = QString::fromUtf8(BuildConfig::VersionTag);
     UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
-    // The view shows its blank page now rather than on first use: the web engine's own start-up (processes,
-    // renderer) then overlaps the version check's wait instead of following it.
-    WebBrowser1->setUrl(QUrl(QStringLiteral("about:blank")));
     // From here on a failing step is skipped and the next one runs.
     Module1::LoadFormControls(this, settingsFile(), windowTitle());
     if (UpdateCheck::run(UpdateCheckUrl, AppVersion, BuildConfig::CheckTimeoutMs))
