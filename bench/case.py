@@ -1,7 +1,8 @@
 """One benchmark measurement, run as process 1 of fresh PID, network and mount namespaces (see harness.py).
 
-Inside, 127.0.0.1:8765 is private, /tmp is a private tmpfs (so the X server's lock files and sockets vanish with
-the namespace), and every process that exists was started here, so the clean-up at the end may stop them all.
+Inside, 127.0.0.1:8765 is private, the X server's socket folder /tmp/.X11-unix is a private tmpfs and the X server
+keeps no lock file (so nothing of it outlives the namespace; /tmp itself stays visible, since the checkout or the
+build may live there), and every process that exists was started here, so the clean-up at the end may stop them all.
 The case is described by a JSON object on the command line; the result is one JSON object on the last line of
 standard output.
 """
@@ -39,13 +40,14 @@ def private_namespace_setup():
     if os.getpid() != 1:
         raise CaseError("case.py must run as process 1 of its own PID namespace (start it through harness.py)")
     run_quietly(["ip", "link", "set", "lo", "up"])
-    run_quietly(["mount", "-t", "tmpfs", "-o", "mode=1777", "bench-tmp", "/tmp"])
+    os.makedirs("/tmp/.X11-unix", mode=0o1777, exist_ok=True)
+    run_quietly(["mount", "-t", "tmpfs", "-o", "mode=1777", "bench-x11", "/tmp/.X11-unix"])
 
 
 def start_xvfb():
     read_end, write_end = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten",
-                             "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-nolock", "-screen", "0", "1280x1024x24",
+                             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.close(write_end)
     deadline = time.monotonic() + 10
     number = b""
@@ -76,6 +78,8 @@ def program_env(display, work, extra=None):
         "XDG_CONFIG_HOME": os.path.join(work, "xdg-config"),
         "XDG_DATA_HOME": os.path.join(work, "xdg-data"),
         "XDG_RUNTIME_DIR": os.path.join(work, "xdg-runtime"),
+        # Temporary files go to the run's folder too, so a killed run leaves nothing in /tmp.
+        "TMPDIR": work,
     })
     os.makedirs(env["XDG_RUNTIME_DIR"], mode=0o700, exist_ok=True)
     env.update(extra or {})
