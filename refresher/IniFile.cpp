@@ -192,11 +192,16 @@ std::optional<QString> IniFile::value(const QString& section, const QString& key
 
 bool IniFile::setValue(const QString& section, const QString& key, const QString& value) const
 {
+    return setValues(section, {{key, value}});
+}
+
+bool IniFile::setValues(const QString& section, const QList<std::pair<QString, QString>>& keyValues) const
+{
     QByteArray contents;
     QFile existing(m_fileName);
     const bool exists = existing.exists();
     if (exists) {
-        // Starting from empty contents here would replace the user's other settings with our one line.
+        // Starting from empty contents here would replace the user's other settings with our lines.
         if (!existing.open(QIODevice::ReadOnly))
             return false;
         contents = existing.readAll();
@@ -204,20 +209,27 @@ bool IniFile::setValue(const QString& section, const QString& key, const QString
             return false;
         existing.close();
     }
-    const std::optional<QByteArray> updated = withValue(contents, section, key, value);
-    if (!updated)
-        return false;
-    if (exists && *updated == contents)
-        return true;
+    bool allStored = true;
+    QByteArray updated = contents;
+    for (const auto& [key, value] : keyValues) {
+        const std::optional<QByteArray> next = withValue(updated, section, key, value);
+        if (!next) {
+            allStored = false;
+            continue;
+        }
+        updated = *next;
+    }
+    if (updated == contents && (exists || updated.isEmpty()))
+        return allStored;
     // No direct-write fallback: when the folder refuses the temporary file, the old file is kept as it was.
     QSaveFile out(m_fileName);
     if (!out.open(QIODevice::WriteOnly))
         return false;
-    if (out.write(*updated) != updated->size()) {
+    if (out.write(updated) != updated.size()) {
         out.cancelWriting();
         return false;
     }
-    return out.commit();
+    return out.commit() && allStored;
 }
 
 std::optional<QString> IniFile::valueIn(const QByteArray& contents, const QString& section, const QString& key)

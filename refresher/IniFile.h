@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <optional>
+#include <utility>
 
 // An INI file read and written with the semantics of the Windows profile-string functions, in GB18030 whatever the
 // locale: earlier releases wrote GBK on Chinese systems, which GB18030 contains, and GB18030 also holds every other
@@ -34,6 +36,9 @@ public:
     // that replaces the file only once it is complete, so an interrupted save leaves the old file. False when nothing
     // was written: the file exists but cannot be read, the folder cannot be written, or the names cannot be stored.
     bool setValue(const QString& section, const QString& key, const QString& value) const;
+    // Several values of one section in a single such save, so that an interrupted save leaves either all of them or
+    // none. A name that cannot be stored is passed over (and makes the result false); the others are still saved.
+    bool setValues(const QString& section, const QList<std::pair<QString, QString>>& keyValues) const;
 
     // The same rules on file contents held in memory.
     static std::optional<QString> valueIn(const QByteArray& contents, const QString& section, const QString& key);

@@ -120,6 +120,7 @@ void SaveFormControls(QWidget* form, const QString& fileName, const QString& sec
 {
     if (!form)
         return;
+    QList<std::pair<QString, QString>> values;
     forEachControl(form, [&](QObject* control) {
         const QString key = persistedKey(control);
         if (key.isEmpty())
@@ -127,8 +128,14 @@ void SaveFormControls(QWidget* form, const QString& fileName, const QString& sec
         // A control that cannot give its value as text is left out rather than stored as "", which would erase what
         // the file held for it.
         if (const std::optional<QString> text = readRole(control, DefaultPropertyName(control)))
-            WriteIniValue(section, key, *text, fileName);
+            values.append({key, *text});
     });
+    // Every field in one replacement of the file, by the same rules as WriteIniValue: a crash, a kill or a full disk
+    // during the save leaves the file as the last save wrote it or with all fields new, never the URL of one save
+    // beside the interval of another.
+    if (values.isEmpty() || section.trimmed().isEmpty())
+        return;
+    IniFile(fileName).setValues(section, values);
 }
 
 QString DefaultPropertyName(QObject* control)
