@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "IniFile.h"
 
 #include <QDir>
@@ -17,23 +18,9 @@ using OptionalText = std::optional<QString>;
 const QByteArray Caption = QByteArray::fromHex("e1b0d6dbcdf8d2b3d7d4b6afcba2d0c2c6f7");
 const QString CaptionText = QString::fromUtf8("岚舟网页自动刷新器");
 
-QByteArray gb(const QString& text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using FileBytes::gb;
+using FileBytes::readAll;
+using FileBytes::writeAll;
 
 } // namespace
 

@@ -1,3 +1,4 @@
+#include "FileBytes.h"
 #include "Module1.h"
 
 #include <QCheckBox>
@@ -19,23 +20,9 @@ namespace {
 
 const QString Caption = QString::fromUtf8("岚舟网页自动刷新器");
 
-QByteArray gb(const QString& text)
-{
-    QStringEncoder encoder("GB18030");
-    return encoder.encode(text);
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using FileBytes::gb;
+using FileBytes::readAll;
+using FileBytes::writeAll;
 
 // A window laid out like the main window: the two fields sit inside a group box, the URL field created first.
 struct Window
