@@ -27,7 +27,7 @@ bool answeredInFull(const QNetworkReply& reply)
 }
 } // namespace
 
-std::optional<QByteArray> HttpGet::getBytes(const QString& url, int timeoutMs)
+std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutMs)
 {
     // A manager per call keeps no connection or cookie state between requests, so each one is independent and
     // nothing lingers after start-up.
@@ -54,17 +54,17 @@ std::optional<QByteArray> HttpGet::getBytes(const QString& url, int timeoutMs)
         loop.exec(QEventLoop::ExcludeUserInputEvents);
     deadline.stop();
 
-    std::optional<QByteArray> body;
+    std::optional<Response> response;
     if (answeredInFull(*reply))
-        body = reply->readAll();
+        response = Response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     // The manager owns the reply and deletes it when it goes out of scope.
-    return body;
+    return response;
 }
 
 std::optional<QString> HttpGet::get(const QString& url, int timeoutMs)
 {
-    const std::optional<QByteArray> bytes = getBytes(url, timeoutMs);
-    if (!bytes)
+    const std::optional<Response> response = fetch(url, timeoutMs);
+    if (!response)
         return std::nullopt;
-    return QString::fromUtf8(*bytes);
+    return QString::fromUtf8(response->body);
 }

@@ -13,8 +13,15 @@
 // the body, over time) yields no reply at all. Nothing is reported to the user here. Needs a QCoreApplication, but
 // no window, and may be called any number of times.
 namespace HttpGet {
-// The whole body, as raw bytes.
-std::optional<QByteArray> getBytes(const QString& url, int timeoutMs);
+struct Response
+{
+    int status = 0; // 0 when the reply carried no HTTP status
+    QByteArray body;
+    bool isSuccess() const { return status >= 200 && status <= 299; }
+};
+
+// The whole body, as raw bytes, with the status it came with.
+std::optional<Response> fetch(const QString& url, int timeoutMs);
 // The whole body decoded as UTF-8.
 std::optional<QString> get(const QString& url, int timeoutMs);
 } // namespace HttpGet

@@ -2,6 +2,8 @@
 
 #include "BuildConfig.h"
 
+#include <QUrl>
+
 namespace {
 struct Hosts
 {
@@ -50,7 +52,9 @@ QString UpdateServer::fileListUrl(const QString& token)
 
 QString UpdateServer::fileUrl(const QString& name)
 {
-    return QStringLiteral("http://") + updateHost() + QStringLiteral("/updata/") + name;
+    // Percent-encoded, so that a "#", "?" or "%" in a listed name cannot make the URL ask for another file.
+    return QStringLiteral("http://") + updateHost() + QStringLiteral("/updata/") +
+           QString::fromLatin1(QUrl::toPercentEncoding(name));
 }
 
 QString UpdateServer::startPageUrl()

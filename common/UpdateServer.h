@@ -10,7 +10,7 @@ QString refresherVersionCheckUrl(const QString& token);
 QString updaterVersionUrl();
 // The updater asks for the "|"-separated names of the files to fetch.
 QString fileListUrl(const QString& token);
-// A listed file, its name used unchanged.
+// A listed file, its name percent-encoded as one path segment.
 QString fileUrl(const QString& name);
 // The page the refresher shows at start-up.
 QString startPageUrl();

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "ContentLength.h"
+#include "SignatureCheck.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -10,6 +11,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QUrl>
 
 #include <algorithm>
@@ -35,7 +37,7 @@ TransferControl::~TransferControl()
     release();
 }
 
-bool TransferControl::execute(const QString& url, const QString& targetPath)
+bool TransferControl::execute(const QString& url, const QString& targetPath, std::unique_ptr<SignatureCheck> check)
 {
     if (m_running) {
         m_errorText = tr("另一个文件仍在下载");
@@ -54,6 +56,7 @@ bool TransferControl::execute(const QString& url, const QString& targetPath)
     m_headersSeen = false;
     m_finishPending = false;
     m_replacedExisting = QFileInfo::exists(targetPath);
+    m_check = std::move(check);
     // The temporary file lives beside the target, so the final rename stays on one file system and is atomic.
     // An existing target's permission bits carry over to its replacement.
     m_file = std::make_unique<QSaveFile>(targetPath);
@@ -141,6 +144,12 @@ void TransferControl::onMetaDataChanged()
             fail(tr("文件长度无效：%1").arg(QString::fromLatin1(m_reply->rawHeader("Content-Length"))));
             return;
         }
+        // The old file stays until the new one is complete, so the whole length must fit beside it.
+        const QStorageInfo storage(QFileInfo(m_targetPath).absolutePath());
+        if (storage.isValid() && *length > storage.bytesAvailable()) {
+            fail(tr("磁盘空间不足：文件有 %1 字节，程序文件夹只剩 %2 字节").arg(*length).arg(storage.bytesAvailable()));
+            return;
+        }
         m_expected = *length;
     }
     emit progress(0, m_expected);
@@ -188,6 +197,13 @@ bool TransferControl::writeChunk(QByteArrayView chunk)
         fail(tr("无法写入 %1（%2）").arg(m_targetPath, m_file->errorString()));
         return false;
     }
+    if (m_check) {
+        m_check->addData(chunk);
+        if (const QString refusal = m_check->refusal(); !refusal.isEmpty()) {
+            fail(refusal);
+            return false;
+        }
+    }
     m_written += chunk.size();
     emit progress(m_written, m_expected);
     // Events run between chunks so the window stays responsive; a pass through the event loop after every
@@ -227,6 +243,13 @@ void TransferControl::complete()
         fail(tr("数据不完整：收到 %1 字节，应为 %2 字节").arg(m_written).arg(m_expected));
         return;
     }
+    if (m_check) {
+        const QString refusal = m_check->finish();
+        if (!refusal.isEmpty()) {
+            fail(refusal);
+            return;
+        }
+    }
     if (!m_file->commit()) {
         fail(tr("无法替换 %1（%2）").arg(m_targetPath, m_file->errorString()));
         return;
@@ -251,6 +274,7 @@ void TransferControl::release()
     m_idleTimer.stop();
     // Dropping an uncommitted save file removes its temporary file; the target is untouched.
     m_file.reset();
+    m_check.reset();
     if (QNetworkReply* reply = m_reply.data()) {
         m_reply = nullptr;
         disconnect(reply, nullptr, this, nullptr);

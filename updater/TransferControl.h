@@ -9,6 +9,7 @@
 #include <memory>
 
 class QNetworkAccessManager;
+class SignatureCheck;
 class QNetworkReply;
 class QSaveFile;
 
@@ -34,7 +35,8 @@ public:
 
     // Starts fetching url into targetPath and returns at once. False, with errorText() set, when no transfer could
     // be started: one is still executing, the URL is unusable, or no temporary file can be made beside the target.
-    bool execute(const QString& url, const QString& targetPath);
+    // With a signature check, every byte passes through it and the target is replaced only when it holds.
+    bool execute(const QString& url, const QString& targetPath, std::unique_ptr<SignatureCheck> check = {});
     // Whether a transfer is still executing.
     bool stillExecuting() const;
     // Stops a running transfer without reporting anything; the target stays as it was.
@@ -71,6 +73,7 @@ private:
     QNetworkAccessManager* m_manager;
     QPointer<QNetworkReply> m_reply;
     std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<SignatureCheck> m_check;
     QTimer m_idleTimer;
     QElapsedTimer m_sinceEvents;
     QString m_targetPath;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <array>
 #include <optional>
 
 // What the updater does with the server's answer to its version request.
@@ -10,13 +11,25 @@ enum class Outcome
 {
     NoReply,  // the server could not be reached: both error messages, then the end
     NotATag,  // the answer does not begin with "v": the server error message, then the end
-    UpToDate, // the answer is exactly the installed version's tag: the up-to-date message, then the end
-    Proceed,  // any other tag: stop the refresher and fetch the files
+    UpToDate, // nothing to install: the up-to-date message, then the end
+    Proceed,  // stop the refresher and fetch the files
+};
+
+enum class Policy
+{
+    // Any tag other than exactly the installed version's, compared case-sensitively with nothing trimmed, so a tag
+    // with a trailing line break is another version.
+    AnyOtherTag,
+    // Only a tag whose four numbers are newer than the installed version: with signed updates a server may offer
+    // an older signed release, which must not be installed over a newer one.
+    NewerOnly,
 };
 
 // "v" and the installed program's file version; just "v" when the version could not be read.
 QString localVersionTag(const QString& installedVersion);
 
-// Exact, case-sensitive comparisons; nothing is trimmed, so a tag with a trailing line break is another version.
-Outcome decide(const std::optional<QString>& reply, const QString& localVersionTag);
+// The four numbers of a dotted file version ("1.6.0.0"), each 0 to 65535; nothing for any other text.
+std::optional<std::array<quint16, 4>> fourPartVersion(const QString& text);
+
+Outcome decide(const std::optional<QString>& reply, const QString& installedVersion, Policy policy);
 } // namespace VersionDecision

@@ -10,6 +10,8 @@ int main(int argc, char* argv[])
     ChineseUi::installQtTranslations();
 
     updata window;
+    // Built in, never read from outside: whoever could change the key could sign anything.
+    window.setUpdatePublicKey(QStringLiteral(PAGEWELL_UPDATE_PUBLIC_KEY));
     QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });
     // The sequence runs before the window ever appears, and may end the program without showing it.
     if (!window.Form_Load())

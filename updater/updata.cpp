@@ -8,6 +8,7 @@
 #include "ProgramFolder.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
+#include "SignatureCheck.h"
 #include "StartPause.h"
 #include "TaskKill.h"
 #include "TransferControl.h"
@@ -68,6 +69,13 @@ updata::updata(QWidget* parent)
 
 updata::~updata() = default;
 
+void updata::setUpdatePublicKey(const QString& base64Line)
+{
+    m_signedMode = !base64Line.isEmpty();
+    // A key that does not parse leaves signed mode on with no key to trust: every file is refused.
+    m_trustedKey = m_signedMode ? MinisignFormat::parsePublicKey(base64Line.toLatin1()) : std::nullopt;
+}
+
 bool updata::Form_Load()
 {
     m_installedVersion =
@@ -75,7 +83,9 @@ bool updata::Form_Load()
     m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
 
     const std::optional<QString> reply = HttpGet::get(UpdateServer::updaterVersionUrl(), BuildConfig::UpdaterTimeoutMs);
-    switch (VersionDecision::decide(reply, m_localVersionTag)) {
+    m_versionReply = reply.value_or(QString());
+    const auto policy = m_signedMode ? VersionDecision::Policy::NewerOnly : VersionDecision::Policy::AnyOtherTag;
+    switch (VersionDecision::decide(reply, m_installedVersion, policy)) {
     case VersionDecision::Outcome::NoReply:
         MessageBox::show(this, QStringLiteral("ERR.无法连接到更新服务器，请直接到官网下载。"));
         [[fallthrough]];
@@ -94,14 +104,15 @@ bool updata::Form_Load()
     // The refresher saves nothing when it is stopped this way; its settings stay as its last orderly close wrote.
     TaskKill::stopRefresher();
 
-    const std::optional<QString> list =
-        HttpGet::get(UpdateServer::fileListUrl(RandomToken::next()), BuildConfig::UpdaterTimeoutMs);
-    if (!list) {
+    const std::optional<HttpGet::Response> list =
+        HttpGet::fetch(UpdateServer::fileListUrl(RandomToken::next()), BuildConfig::UpdaterTimeoutMs);
+    // An error page is no list: its text could name a file.
+    if (!list || !list->isSuccess()) {
         // The window stays idle, as with any failed download, but says why: Pagewell has been stopped already.
         Label2->setText(QStringLiteral("下载失败：无法获取更新文件列表"));
         return true;
     }
-    m_fileList = FileList::split(*list);
+    m_fileList = FileList::split(QString::fromUtf8(list->body));
 
     bool started = false;
     for (const QString& name : std::as_const(m_fileList)) {
@@ -114,6 +125,9 @@ bool updata::Form_Load()
         Label2->setText(QDir::toNativeSeparators(ProgramFolder::path() + QLatin1Char('/') + name));
         StartDownload(UpdateServer::fileUrl(name));
         started = true;
+        // A refused signature ends the update: the server may not be the vendor's, so nothing more is taken from it.
+        if (m_signatureRefused)
+            break;
     }
     if (!started)
         Label2->setText(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
@@ -128,11 +142,42 @@ bool updata::StartDownload(const QString& url)
     if (m_ended)
         return false;
     // Label2 hands over the local path, as it reads once the pause is over.
-    if (!Inet1->execute(url, QDir::fromNativeSeparators(Label2->text()))) {
+    const QString path = QDir::fromNativeSeparators(Label2->text());
+    std::unique_ptr<SignatureCheck> check;
+    if (m_signedMode) {
+        check = fetchSignatureCheck(url, QFileInfo(path).fileName());
+        if (!check)
+            return false;
+    }
+    if (!Inet1->execute(url, path, std::move(check))) {
         Label2->setText(QStringLiteral("下载失败：") + Inet1->errorText());
         return false;
     }
     return true;
+}
+
+std::unique_ptr<SignatureCheck> updata::fetchSignatureCheck(const QString& url, const QString& fileName)
+{
+    const QString signatureName = fileName + QStringLiteral(".minisig");
+    const std::optional<HttpGet::Response> signature =
+        HttpGet::fetch(url + QStringLiteral(".minisig"), BuildConfig::UpdaterTimeoutMs);
+    QString refusal;
+    std::unique_ptr<SignatureCheck> check;
+    if (!signature)
+        refusal = QStringLiteral("无法获取签名文件 %1").arg(signatureName);
+    else if (!signature->isSuccess())
+        refusal = QStringLiteral("缺少签名文件 %1（HTTP %2）").arg(signatureName).arg(signature->status);
+    else if (!m_trustedKey)
+        refusal = QStringLiteral("内置的签名公钥无效");
+    else {
+        check = std::make_unique<SignatureCheck>(*m_trustedKey, signature->body, m_versionReply, fileName);
+        refusal = check->refusal();
+    }
+    if (refusal.isEmpty())
+        return check;
+    m_signatureRefused = true;
+    Label2->setText(QStringLiteral("下载失败：") + refusal);
+    return nullptr;
 }
 
 void updata::Inet1_StateChanged(int state)
@@ -170,8 +215,10 @@ void updata::Timer1_Timer()
 
 bool updata::she()
 {
-    if (!FileList::isPlainFileName(m_firstFileName))
+    if (!FileList::isPlainFileName(m_firstFileName)) {
+        MessageBox::show(this, QStringLiteral("无法启动：") + m_firstFileName);
         return false;
+    }
     const QString program = ProgramFolder::path() + QLatin1Char('/') + m_firstFileName;
     if (ProcessLauncher::launch(program))
         return true;

@@ -1,13 +1,19 @@
 #pragma once
 
+#include "MinisignFormat.h"
+
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+
+#include <memory>
+#include <optional>
 
 class QGroupBox;
 class QLabel;
 class QProgressBar;
 class QTimer;
+class SignatureCheck;
 class TransferControl;
 
 // The updater's one window. Form_Load runs the update sequence before the window is first shown: it compares the
@@ -21,6 +27,12 @@ class updata : public QWidget
 public:
     explicit updata(QWidget* parent = nullptr);
     ~updata() override;
+
+    // A minisign public key (its base64 line) puts the updater in signed mode: only releases newer than the
+    // installed program are taken, and only files whose signature by this key names the file and the release
+    // replace anything. Empty, the default, keeps unsigned mode. Set before Form_Load.
+    void setUpdatePublicKey(const QString& base64Line);
+    bool isSignedMode() const { return m_signedMode; }
 
     // The update sequence up to the point where the window appears. False when the program has ended instead (the
     // window must then never be shown); true when the window is to be shown.
@@ -53,6 +65,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    // Fetches and judges a file's signature before any byte of the file is fetched. Null, with the reason in
+    // Label2, when the signature is missing or refused.
+    std::unique_ptr<SignatureCheck> fetchSignatureCheck(const QString& url, const QString& fileName);
     void Inet1_StateChanged(int state);
     void Timer1_Timer();
     void showProgress(qint64 written, qint64 expected);
@@ -62,6 +77,10 @@ private:
     QString m_localVersionTag;
     QString m_firstFileName;
     QStringList m_fileList;
+    QString m_versionReply;
+    std::optional<MinisignFormat::PublicKey> m_trustedKey;
+    bool m_signedMode = false;
+    bool m_signatureRefused = false;
     bool m_startPause = true;
     bool m_centred = false;
     bool m_ended = false;

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "MinisignFormat.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+// Whether a downloaded file is what the vendor signed for this release, judged with libsodium against the key
+// built into the updater. Everything that does not need the file's bytes (the signature's form, its key, the
+// global signature and the trusted comment) is judged on construction, so a refused signature costs no download.
+// The bytes are then added as they arrive: for the default algorithm they only feed a running BLAKE2b-512 hash;
+// for the legacy one, whose signature covers the bytes themselves, they are kept, up to LegacyLimit.
+class SignatureCheck
+{
+public:
+    static constexpr qint64 LegacyLimit = qint64(64) * 1024 * 1024;
+
+    // The trusted comment a release's signature of a file carries, e.g. "pagewell-release v1.7.0.0 Pagewell":
+    // it binds the signature to one file name and one release, so signed files cannot be swapped.
+    static QByteArray trustedComment(const QString& releaseVersion, const QString& fileName);
+
+    SignatureCheck(const MinisignFormat::PublicKey& trustedKey, QByteArrayView signatureFile,
+                   const QString& releaseVersion, const QString& fileName);
+    ~SignatureCheck();
+    SignatureCheck(const SignatureCheck&) = delete;
+    SignatureCheck& operator=(const SignatureCheck&) = delete;
+
+    // Why the signature is refused before any byte of the file has been seen; empty while it may still hold.
+    QString refusal() const;
+    void addData(QByteArrayView bytes);
+    // Why the file is refused once all its bytes have been added; empty when the signature holds.
+    QString finish();
+
+private:
+    struct HashState;
+
+    MinisignFormat::PublicKey m_key;
+    std::optional<MinisignFormat::Signature> m_signature;
+    std::unique_ptr<HashState> m_hash;
+    QByteArray m_legacyBytes;
+    qint64 m_size = 0;
+    QString m_refusal;
+};
