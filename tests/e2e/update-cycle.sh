@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Guards the update as users get it: the real programs against the real nginx of deploy/ serving a release made by
+# deploy/make-release, in private network and PID namespaces so the configured host is ours and the updater's forced
+# kill reaches only what this script started.
+#   cycle: Pagewell finds a newer release, update stops it, replaces it and starts the new one, which finds itself
+#          current; the settings survive. With an updater and a secret key, the release is signed.
+#   kill:  update is killed at random moments of a slow download; the program is always the old or the new one.
+# Usage: update-cycle.sh cycle|kill <source> <program folder> <refresher host> <update host> [updater [secret key]]
+set -euo pipefail
+mode=$1 src=$2 bin=$3 rhost=$4 uhost=$5 updater=${6:-$3/update} key=${7:-}
+if [ -z "${PAGEWELL_IN_NAMESPACE:-}" ]; then
+    [ "$rhost" = "$uhost" ] || { echo "skipped: one server serves both hosts here, not $rhost and $uhost"; exit 77; }
+    [[ "$uhost" =~ ^(127\.[0-9.]+|localhost)(:[0-9]+)?$ ]] ||
+        { echo "skipped: the configured host $uhost is not a loopback address this test could serve"; exit 77; }
+    [ "$(id -u)" = 0 ] && unshare --net --pid --fork --mount-proc true 2>/dev/null ||
+        { echo "skipped: private network and PID namespaces need root"; exit 77; }
+    PAGEWELL_IN_NAMESPACE=1 exec unshare --net --pid --fork --mount-proc bash "$0" "$@"
+fi
+ip link set lo up
+port=${uhost##*:}
+[ "$port" = "$uhost" ] && port=80
+work=$(mktemp -d)
+trap '"$src/deploy/serve" stop "$work/server"; rm -rf "$work"' EXIT
+fail() { echo "FAILED: $*"; tail -n 20 "$work/server/access.log" 2>/dev/null; exit 1; }
+waitfor() { for _ in $(seq $(($1 * 10))); do eval "$2" && return 0; sleep 0.1; done; fail "$3"; }
+mkdir -p "$work/new" "$work/installed" "$work/home"
+cp "$updater" "$work/installed/update"
+export HOME=$work/home QTWEBENGINE_DISABLE_SANDBOX=1
+
+if [ "$mode" = kill ]; then
+    head -c $((4 << 20)) /dev/urandom >"$work/new/Pagewell"
+    printf 'old program\n' >"$work/old"
+    "$src/deploy/make-release" "$work/new" "$work/release" --tag v-next --file-version 65535.0.0.0 >/dev/null
+    PAGEWELL_SERVE_LIMIT_RATE=4m "$src/deploy/serve" start "$work/release" "$port" "$work/server"
+    old=0 new=0
+    for run in $(seq 24); do
+        cp "$work/old" "$work/installed/Pagewell"
+        "$work/installed/update" >/dev/null 2>&1 &
+        sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 3 * r / 32767 }')"
+        kill -KILL $! 2>/dev/null || true
+        wait $! 2>/dev/null || true
+        if cmp -s "$work/installed/Pagewell" "$work/old"; then old=$((old + 1))
+        elif cmp -s "$work/installed/Pagewell" "$work/new/Pagewell"; then new=$((new + 1))
+        else fail "kill $run left a program that is neither the old nor the new one"; fi
+    done
+    echo "24 kills: $old left the old program, $new the new one"
+    [ "$old" -gt 0 ] && [ "$new" -gt 0 ] || fail "the kills did not land both before and after the replacement"
+    exit 0
+fi
+
+cp "$bin/Pagewell" "$work/new/Pagewell"
+{ cat "$bin/Pagewell"; echo "installed copy"; } >"$work/installed/Pagewell"
+chmod 755 "$work/installed/Pagewell"
+printf '[x]\r\nTEXT2=%s/page\r\nTEXT1=600\r\n' "$rhost" >"$work/installed/user.ini"
+cp "$work/installed/user.ini" "$work/user.ini"
+"$src/deploy/make-release" "$work/new" "$work/release" --tag v-next --file-version 65535.0.0.0 \
+    ${key:+--sign "$key"} >/dev/null
+"$src/deploy/serve" start "$work/release" "$port" "$work/server"
+log=$work/server/access.log
+"$work/installed/Pagewell" >"$work/pagewell.log" 2>&1 &
+first=$!
+waitfor 90 'grep -q "GET /updata/Pagewell " "$log"' "the updater never fetched the new Pagewell"
+# The new Pagewell is current: a reply that is not a tag offers nothing.
+: >"$work/release/texts/refresher-version.txt"
+served=$(grep -n "GET /updata/Pagewell " "$log" | head -n1 | cut -d: -f1)
+waitfor 90 '[ "$(tail -n +"$served" "$log" | grep -c "GET /updata/pagewell/wellhome.asp")" -ge 1 ]' \
+    "the new Pagewell never showed its start page"
+waitfor 10 '! pgrep -x update >/dev/null' "the updater did not end"
+! kill -0 "$first" 2>/dev/null || fail "the old Pagewell was not stopped"
+pgrep -x Pagewell >/dev/null || fail "the new Pagewell is not running"
+cmp -s "$work/installed/Pagewell" "$work/new/Pagewell" || fail "the installed Pagewell is not the release's"
+[ -x "$work/installed/Pagewell" ] || fail "the new Pagewell lost its permission bits"
+[ "$(ls -A "$work/installed" | tr '\n' ' ')" = "Pagewell update user.ini " ] || fail "stray files: $(ls -A "$work/installed")"
+cmp -s "$work/installed/user.ini" "$work/user.ini" || fail "the settings changed"
+[ "$(grep -c 'GET /updata/updata.asp?v=Pagewell' "$log")" = 1 ] || fail "the updater ran more than once"
+[ -z "$key" ] || grep -q "GET /updata/Pagewell.minisig " "$log" || fail "the signed-mode updater fetched no signature"
+echo "update cycle passed${key:+ (signed)}"

@@ -1,0 +1,183 @@
+// Guards the main window: the enable box's messages and bounds, the schedule (due at the first tick at or after the
+// next run time, re-armed from the refresh, one more refresh after unticking), fresh tokens, the bounded start-up
+// check that starts update only for another "v" tag, settings across a restart, the program's lifetime, and the
+// real web view asking for the URL.
+#include "../support/Fixture.h"
+#include "../support/RawServer.h"
+#include "BuildConfig.h"
+#include "Clock.h"
+#include "DateTimeText.h"
+#include "Form1.h"
+#include "IniFile.h"
+#include "IntervalParser.h"
+#include "UpdateServer.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringEncoder>
+#include <QTimer>
+#include <QTest>
+
+namespace {
+class FakeClock final : public Clock
+{
+public:
+    QDateTime now() const override { return time; }
+    QDateTime time{QDate(2026, 12, 31), QTime(23, 59, 58)};
+};
+
+const QString Tag = QString::fromUtf8(BuildConfig::VersionTag);
+} // namespace
+
+class TestForm1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { recordInsteadOfActing(); }
+    void init() { events().clear(); }
+
+    void enableBox_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("interval");
+        QTest::addColumn<QStringList>("messages");
+        const QString invalid = IntervalParser::invalidMessage();
+        QTest::newRow("no URL") << "" << "5" << QStringList{u"请先设定网址"_qs};
+        QTest::newRow("no interval") << "x.org" << "" << QStringList{u"请先设定间隔时间"_qs};
+        QTest::newRow("neither") << "" << "" << QStringList{u"请先设定网址"_qs};
+        QTest::newRow("not a number") << "x.org" << "abc" << QStringList{invalid};
+        QTest::newRow("over a year") << "x.org" << "31536001" << QStringList{invalid};
+        QTest::newRow("a year") << "x.org" << "31536000" << QStringList{};
+        QTest::newRow("zero") << "x.org" << "0" << QStringList{};
+    }
+    void enableBox()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, interval);
+        QFETCH(QStringList, messages);
+        FakeClock clock;
+        Form1 w(&clock);
+        w.Text2->setText(url);
+        w.Text1->setText(interval);
+        w.Check1->setChecked(true);
+        QCOMPARE(eventsStartingWith("message "), messages);
+        QCOMPARE(w.Check1->isChecked(), messages.isEmpty());
+        if (messages.isEmpty())
+            QCOMPARE(w.Label5->text(), u"下次执行时间为"_qs + DateTimeText::general(clock.time.addSecs(interval.toInt())));
+    }
+
+    void schedule()
+    {
+        FakeClock clock;
+        Form1 w(&clock);
+        QStringList urls;
+        w.setNavigatorForTesting([&urls](const QUrl& url) { urls.append(url.toString()); });
+        const QDateTime t0 = clock.time;
+        const auto tickAt = [&](int seconds) {
+            clock.time = t0.addSecs(seconds);
+            w.Timer1_Timer();
+            return urls.size();
+        };
+        w.Text2->setText(QStringLiteral("example.com/p?a=1"));
+        w.Text1->setText(QStringLiteral("3"));
+        w.Check1->setChecked(true);
+        QCOMPARE(tickAt(1), 0);
+        QCOMPARE(tickAt(2), 0);
+        QCOMPARE(tickAt(3), 1);
+        QVERIFY2(urls[0].startsWith(QStringLiteral("http://example.com/p?a=1&rn=")), qPrintable(urls[0]));
+        QCOMPARE(w.Text2->text(), QStringLiteral("http://example.com/p?a=1"));
+        QCOMPARE(w.Label6->text(), u"已成功运行1次.上次"_qs + DateTimeText::general(t0.addSecs(3)));
+        QCOMPARE(w.Label3->text(), u"当前时间:"_qs + DateTimeText::timeOfDay(t0.addSecs(3)));
+        // A late tick: due at 6, refreshed at 7, so the next one is due at 10.
+        QCOMPARE(tickAt(5), 1);
+        QCOMPARE(tickAt(7), 2);
+        QCOMPARE(w.Label5->text(), u"下次执行时间为"_qs + DateTimeText::general(t0.addSecs(10)));
+        QVERIFY(urls[1] != urls[0]);
+        // Unticked: exactly one more refresh, when it comes due.
+        clock.time = t0.addSecs(8);
+        w.Check1->setChecked(false);
+        QCOMPARE(tickAt(9), 2);
+        QCOMPARE(tickAt(10), 3);
+        QCOMPARE(tickAt(13), 3);
+        QCOMPARE(tickAt(100), 3);
+        QCOMPARE(w.RunCount(), 3);
+        QVERIFY(eventsStartingWith("message ").isEmpty());
+    }
+
+    void startupCheck_data()
+    {
+        QTest::addColumn<RawServer::Script>("reply");
+        QTest::addColumn<bool>("launches");
+        QTest::newRow("own tag") << RawServer::Script{RawServer::reply(Tag.toUtf8())} << false;
+        QTest::newRow("own tag and a line break") << RawServer::Script{RawServer::reply(Tag.toUtf8() + "\n")} << true;
+        QTest::newRow("another tag") << RawServer::Script{RawServer::reply(Tag.toUtf8() + "1")} << true;
+        QTest::newRow("capital V") << RawServer::Script{RawServer::reply("V" + Tag.toUtf8().mid(1) + "1")} << false;
+        QTest::newRow("no reply") << RawServer::Script{} << false;
+        QTest::newRow("silent") << RawServer::Script{{}, RawServer::After::Hang} << false;
+    }
+    void startupCheck()
+    {
+        QFETCH(RawServer::Script, reply);
+        TestFolder folder;
+        RawServer server(&events());
+        server.on(QStringLiteral("/updata/pagewell/auto.asp"), reply);
+        UpdateServer::setHostsForTesting(server.host(), server.host());
+        QStringEncoder gb18030("GB18030");
+        QVERIFY(writeFile(folder.path("user.ini"),
+                          gb18030.encode("[" + QString::fromUtf8(BuildConfig::ProductName) + "]\r\nTEXT2=x.org\r\nTEXT1=7\r\n")));
+        Form1 w;
+        QStringList urls;
+        w.setNavigatorForTesting([&urls](const QUrl& url) { urls.append(url.toString()); });
+        QElapsedTimer clock;
+        clock.start();
+        w.Form_Load();
+        QVERIFY(clock.elapsed() < BuildConfig::CheckTimeoutMs + 2000);
+        QVERIFY(events().value(0).startsWith(QStringLiteral("/updata/pagewell/auto.asp?u=up&x=")));
+        QTEST(eventsStartingWith("launch ") == QStringList{folder.path("update")}, "launches");
+        QCOMPARE(urls, QStringList{UpdateServer::startPageUrl()});
+        UpdateServer::setHostsForTesting({}, {});
+        QCOMPARE(w.Text2->text(), QStringLiteral("x.org"));
+        QCOMPARE(w.Text1->text(), QStringLiteral("7"));
+        w.Text1->setText(QStringLiteral("9"));
+        w.close();
+        QCOMPARE(IniFile(folder.path("user.ini")).value(QString::fromUtf8(BuildConfig::ProductName), "TEXT1").value_or(""), "9");
+    }
+
+    void livesUntilLastWindowCloses()
+    {
+        TestFolder folder;
+        Form1 w;
+        w.show();
+        w.Form_DblClick();
+        QPointer<frmAbout> about = w.aboutWindow();
+        QVERIFY(QTest::qWaitForWindowExposed(about));
+        QTimer::singleShot(0, &w, &QWidget::close);
+        QTimer::singleShot(300, about, &QWidget::close);
+        QTimer::singleShot(10000, qApp, &QCoreApplication::quit);
+        QElapsedTimer lived;
+        lived.start();
+        QCoreApplication::exec();
+        QVERIFY2(lived.elapsed() >= 300 && lived.elapsed() < 10000, qPrintable(QString::number(lived.elapsed())));
+    }
+
+    void webViewFetchesTheUrl()
+    {
+        TestFolder folder;
+        QStringList requests;
+        RawServer server(&requests);
+        server.on(QStringLiteral("/page"), QByteArray("<html><body>page</body></html>"));
+        Form1 w;
+        w.show();
+        w.Text2->setText(server.host() + QStringLiteral("/page"));
+        w.Command1->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!requests.filter(QStringLiteral("/page?rn=")).isEmpty(), 30000);
+    }
+};
+
+QTEST_MAIN(TestForm1)
+#include "tst_form1.moc"

@@ -1,0 +1,233 @@
+// Guards the rules both programs decide by: the refresh URL and its token, the interval, the schedule, the
+// version tags (exact in unsigned mode, newer-only in signed mode), file names, lengths, the progress scale, the
+// start pause and the file URLs.
+#include "ContentLength.h"
+#include "FileList.h"
+#include "IntervalParser.h"
+#include "ProgressScale.h"
+#include "RandomToken.h"
+#include "RefreshSchedule.h"
+#include "RefreshUrl.h"
+#include "StartPause.h"
+#include "UpdateCheck.h"
+#include "UpdateServer.h"
+#include "VersionDecision.h"
+
+#include <QTest>
+
+using Outcome = VersionDecision::Outcome;
+using Policy = VersionDecision::Policy;
+Q_DECLARE_METATYPE(std::optional<QString>)
+
+namespace {
+template <typename T> QString shown(const std::optional<T>& value)
+{
+    return value ? QString::number(*value) : QStringLiteral("none");
+}
+} // namespace
+
+class TestRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void refreshUrl_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("url");
+        QTest::newRow("no scheme") << "example.com" << "http://example.com" << "http://example.com?rn=T";
+        QTest::newRow("query") << "example.com/a?b=1" << "http://example.com/a?b=1" << "http://example.com/a?b=1&rn=T";
+        QTest::newRow("scheme in capitals") << "HTTPS://x.org" << "HTTPS://x.org" << "HTTPS://x.org?rn=T";
+        QTest::newRow("other scheme") << "ftp://x.org/?" << "ftp://x.org/?" << "ftp://x.org/?&rn=T";
+        QTest::newRow("port is no scheme") << "localhost:8080/p" << "http://localhost:8080/p"
+                                           << "http://localhost:8080/p?rn=T";
+        QTest::newRow("empty") << "" << "http://" << "http://?rn=T";
+    }
+    void refreshUrl()
+    {
+        QFETCH(QString, typed);
+        const RefreshUrl::Target target = RefreshUrl::build(typed, QStringLiteral("T"));
+        QTEST(target.fieldText, "field");
+        QTEST(target.url, "url");
+    }
+
+    void freshToken()
+    {
+        const QString first = RandomToken::next();
+        QVERIFY(first != RandomToken::next());
+        bool ok = false;
+        const double value = first.toDouble(&ok);
+        QVERIFY(ok && value > 0 && value < 1 && first.size() <= 9);
+    }
+
+    void interval_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("seconds");
+        for (const auto& [text, seconds] : {std::pair{"0", "0"}, {" 5 ", "5"}, {"31536000", "31536000"},
+                                            {"31536001", "none"}, {"-1", "none"}, {"+5", "none"}, {"5.0", "none"},
+                                            {"1e3", "none"}, {"abc", "none"}, {"", "none"}, {"\u0665", "none"},
+                                            {"99999999999999999999", "none"}})
+            QTest::addRow("%s", text) << QString::fromUtf8(text) << QString::fromUtf8(seconds);
+    }
+    void interval()
+    {
+        QFETCH(QString, text);
+        QTEST(shown(IntervalParser::seconds(text)), "seconds");
+    }
+
+    void schedule()
+    {
+        RefreshSchedule schedule;
+        const QDateTime t0(QDate(2026, 1, 1), QTime(23, 59, 58));
+        QVERIFY(!schedule.isDue(t0.addYears(1)));
+        QCOMPARE(schedule.arm(t0, 3), t0.addSecs(3));
+        QVERIFY(!schedule.isDue(t0.addSecs(2)));
+        // A late tick still finds it due, and the run counts the time it came due at.
+        QVERIFY(schedule.isDue(t0.addSecs(5)));
+        QCOMPARE(schedule.countRun(), t0.addSecs(3));
+        QCOMPARE(schedule.runCount(), 1);
+        schedule.disarm();
+        QVERIFY(!schedule.isDue(t0.addSecs(100)));
+    }
+
+    void refresherTag_data()
+    {
+        QTest::addColumn<std::optional<QString>>("reply");
+        QTest::addColumn<bool>("offers");
+        QTest::newRow("no reply") << std::optional<QString>() << false;
+        QTest::newRow("own tag") << std::optional<QString>("v1.6") << false;
+        QTest::newRow("own tag and a line break") << std::optional<QString>("v1.6\n") << true;
+        QTest::newRow("other tag") << std::optional<QString>("v1.7") << true;
+        QTest::newRow("capital V") << std::optional<QString>("V1.7") << false;
+        QTest::newRow("error page") << std::optional<QString>("<html>v1.7</html>") << false;
+        QTest::newRow("empty") << std::optional<QString>("") << false;
+    }
+    void refresherTag()
+    {
+        QFETCH(std::optional<QString>, reply);
+        QTEST(UpdateCheck::offersUpdate(reply, QStringLiteral("v1.6")), "offers");
+    }
+
+    void updaterVersion_data()
+    {
+        QTest::addColumn<std::optional<QString>>("reply");
+        QTest::addColumn<QString>("installed");
+        QTest::addColumn<Policy>("policy");
+        QTest::addColumn<Outcome>("outcome");
+        const auto row = [](const char* name, std::optional<QString> reply, const char* installed, Policy policy,
+                            Outcome outcome) {
+            QTest::newRow(name) << reply << QString::fromLatin1(installed) << policy << outcome;
+        };
+        for (const Policy p : {Policy::AnyOtherTag, Policy::NewerOnly}) {
+            row("no reply", std::nullopt, "1.6.0.0", p, Outcome::NoReply);
+            row("not a tag", "V1.7.0.0", "1.6.0.0", p, Outcome::NotATag);
+            row("empty", "", "1.6.0.0", p, Outcome::NotATag);
+            row("same", "v1.6.0.0", "1.6.0.0", p, Outcome::UpToDate);
+            row("newer", "v1.7.0.0", "1.6.0.0", p, Outcome::Proceed);
+            row("no installed version", "v1.6.0.0", "", p, Outcome::Proceed);
+        }
+        row("line break: another tag", "v1.6.0.0\n", "1.6.0.0", Policy::AnyOtherTag, Outcome::Proceed);
+        row("older: another tag", "v1.5.9.9", "1.6.0.0", Policy::AnyOtherTag, Outcome::Proceed);
+        row("line break: not newer", "v1.7.0.0\n", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+        row("older", "v1.5.9.9", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+        row("numbers, not text", "v1.10.0.0", "1.9.0.0", Policy::NewerOnly, Outcome::Proceed);
+        row("last part", "v1.6.0.1", "1.6.0.0", Policy::NewerOnly, Outcome::Proceed);
+        row("three parts", "v1.7.0", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+        row("part too large", "v1.65536.0.0", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+        row("sign", "v1.+7.0.0", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+    }
+    void updaterVersion()
+    {
+        QFETCH(std::optional<QString>, reply);
+        QFETCH(QString, installed);
+        QFETCH(Policy, policy);
+        QTEST(VersionDecision::decide(reply, installed, policy), "outcome");
+    }
+
+    void fileList_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("plain");
+        QTest::newRow("empty") << "" << QStringList{} << QStringList{};
+        QTest::newRow("two") << "setup.exe|data.dat" << QStringList{"setup.exe", "data.dat"}
+                             << QStringList{"setup.exe", "data.dat"};
+        QTest::newRow("empty names stay") << "|a||" << QStringList{"", "a", "", ""} << QStringList{"a"};
+        const QStringList hostile{"../x", "/etc/x", "C:\\x", "a\\b", "C:x", "x/", ".", "..", "nul.txt", "COM1",
+                                  "a\r\n", QString(QChar(0)) + "x", "lpt9.dat"};
+        QTest::newRow("hostile") << hostile.join('|') << hostile << QStringList{};
+        QTest::newRow("plain") << "a#b|COM10|..a|a b" << QStringList{"a#b", "COM10", "..a", "a b"}
+                               << QStringList{"a#b", "COM10", "..a", "a b"};
+    }
+    void fileList()
+    {
+        QFETCH(QString, reply);
+        const QStringList names = FileList::split(reply);
+        QTEST(names, "names");
+        QStringList plain = names;
+        plain.removeIf([](const QString& name) { return !FileList::isPlainFileName(name); });
+        QTEST(plain, "plain");
+    }
+
+    void fileUrl()
+    {
+        UpdateServer::setHostsForTesting(QStringLiteral("h:1"), QStringLiteral("h:2"));
+        QCOMPARE(UpdateServer::fileUrl(QStringLiteral("a#b?c%d e")), QStringLiteral("http://h:2/updata/a%23b%3Fc%25d%20e"));
+        QCOMPARE(UpdateServer::fileUrl(QStringLiteral("Pagewell")), QStringLiteral("http://h:2/updata/Pagewell"));
+        UpdateServer::setHostsForTesting({}, {});
+    }
+
+    void contentLength_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QString>("length");
+        for (const auto& [header, length] : {std::pair{"2500", "2500"}, {" 0 ", "0"}, {"9223372036854775807",
+                                            "9223372036854775807"}, {"9223372036854775808", "none"}, {"-1", "none"},
+                                            {"+1", "none"}, {"12ab", "none"}, {"1.0", "none"}, {"1, 1", "none"},
+                                            {"", "none"}})
+            QTest::addRow("%s", header) << QByteArray(header) << QString::fromLatin1(length);
+    }
+    void contentLength()
+    {
+        QFETCH(QByteArray, header);
+        QTEST(shown(ContentLength::parse(header)), "length");
+    }
+
+    void progressScale()
+    {
+        using Bar = ProgressScale::Bar;
+        QCOMPARE(ProgressScale::running(1024, 2500), (Bar{2500, 1024}));
+        QCOMPARE(ProgressScale::running(10, -1), (Bar{0, 0}));  // busy bar
+        QCOMPARE(ProgressScale::running(0, 0), (Bar{1, 0}));    // empty, not busy
+        QCOMPARE(ProgressScale::running(5000, 2500), (Bar{2500, 2500}));
+        const qint64 big = qint64(5) << 32;
+        const Bar half = ProgressScale::running(big / 2, big);
+        QVERIFY(half.maximum > 0 && half.value == half.maximum / 2);
+        QCOMPARE(ProgressScale::complete(big).value, ProgressScale::complete(big).maximum);
+        QCOMPARE(ProgressScale::complete(0), (Bar{1, 1}));
+    }
+
+    void startPause_data()
+    {
+        QTest::addColumn<qint64>("startMs");
+        QTest::addColumn<qint64>("nowMs");
+        QTest::addColumn<bool>("over");
+        QTest::newRow("10.2 to 11.4") << qint64(10200) << qint64(11499) << false;
+        QTest::newRow("10.2 to 11.5") << qint64(10200) << qint64(11500) << true;
+        QTest::newRow("10.6 to 12.5") << qint64(10600) << qint64(12500) << false;
+        QTest::newRow("10.6 to 12.501") << qint64(10600) << qint64(12501) << true;
+        QTest::newRow("10.5 goes to 10") << qint64(10500) << qint64(11501) << true;
+        QTest::newRow("before the reference") << qint64(-1400) << qint64(600) << true;
+    }
+    void startPause()
+    {
+        QFETCH(qint64, startMs);
+        QFETCH(qint64, nowMs);
+        QTEST(StartPause::isOver(startMs, nowMs), "over");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRules)
+#include "tst_rules.moc"

@@ -1,0 +1,113 @@
+// Guards user.ini: one line rewritten and every other byte kept, GB18030 (four-byte characters, 0x5D inside Chinese
+// names), where missing keys and sections go, names without regard to case, CRLF, idempotent saves, no key made by a
+// line break, a missing key emptying its field, and a save killed at any moment leaving both fields of one save.
+#include "../support/Fixture.h"
+#include "IniFile.h"
+#include "Module1.h"
+
+#include <QLineEdit>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStringEncoder>
+#include <QTest>
+
+namespace {
+QByteArray gb(const QString& text)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder.encode(text);
+}
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void store_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("replace keeps every other byte")
+            << QByteArray("; note\n[Other]\r\nTEXT1=x\r\n[S]\r\nTEXT1=old\nX=\xff\xfe keep\n\n") << "S" << "new"
+            << QByteArray("; note\n[Other]\r\nTEXT1=x\r\n[S]\r\nTEXT1=new\r\nX=\xff\xfe keep\n\n");
+        QTest::newRow("missing key after the last non-blank line")
+            << QByteArray("[S]\r\nA=1\r\n\r\n[T]\r\n") << "S" << "v"
+            << QByteArray("[S]\r\nA=1\r\nTEXT1=v\r\n\r\n[T]\r\n");
+        QTest::newRow("missing section at the end") << QByteArray("[T]\r\nA=1") << "S" << "v"
+                                                     << QByteArray("[T]\r\nA=1\r\n[S]\r\nTEXT1=v\r\n");
+        QTest::newRow("new file") << QByteArray() << "S" << "v" << QByteArray("[S]\r\nTEXT1=v\r\n");
+        QTest::newRow("names without regard to case") << QByteArray("[s]\r\ntext1 = old\r\n") << "S" << "new"
+                                                       << QByteArray("[s]\r\ntext1 = new\r\n");
+        QTest::newRow("four-byte character") << QByteArray() << "S" << QString::fromUtf8("\xF0\xA0\x80\x80")
+                                             << QByteArray("[S]\r\nTEXT1=\x95\x32\x82\x36\r\n");
+        // 乚 is 81 5D in GB18030: the second byte is the code of ']'.
+        QTest::newRow("0x5D inside a Chinese name")
+            << gb(u"[岚乚]\r\nTEXT1=old\r\n[乚]\r\n"_qs) << u"岚乚"_qs << u"网页"_qs
+            << gb(u"[岚乚]\r\nTEXT1=网页\r\n[乚]\r\n"_qs);
+        QTest::newRow("line break in a value") << QByteArray("[S]\r\nTEXT1=a\r\n") << "S" << "b\r\nTEXT2=9"
+                                               << QByteArray("[S]\r\nTEXT1=b  TEXT2=9\r\n");
+    }
+    void store()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, section);
+        QFETCH(QString, value);
+        const QString key = QStringLiteral("TEXT1");
+        const std::optional<QByteArray> after = IniFile::withValue(before, section, key, value);
+        QTEST(after.value_or("(refused)"), "after");
+        QCOMPARE(IniFile::withValue(*after, section, key, value), after);
+        QCOMPARE(IniFile::valueIn(*after, section, key).value_or("(none)"), value.replace(u'\r', u' ').replace(u'\n', u' '));
+        QVERIFY(!IniFile::valueIn(*after, section, QStringLiteral("TEXT2")));
+    }
+
+    void formControls()
+    {
+        TestFolder folder;
+        const QString file = folder.path(QStringLiteral("user.ini"));
+        QWidget form;
+        auto* text2 = new QLineEdit(&form);
+        text2->setObjectName(QStringLiteral("Text2"));
+        auto* text1 = new QLineEdit(&form);
+        text1->setObjectName(QStringLiteral("Text1"));
+        QVERIFY(writeFile(file, gb(u"[页]\r\nTEXT1=30\r\n"_qs)));
+        text2->setText(QStringLiteral("stale"));
+        Module1::LoadFormControls(&form, file, u"页"_qs);
+        QCOMPARE(text1->text(), QStringLiteral("30"));
+        QCOMPARE(text2->text(), QString());
+
+        text2->setText(u"http://例子.cn/?q=1"_qs);
+        Module1::SaveFormControls(&form, file, u"页"_qs);
+        const QByteArray saved = readFile(file);
+        QCOMPARE(saved, gb(u"[页]\r\nTEXT1=30\r\nTEXT2=http://例子.cn/?q=1\r\n"_qs));
+        Module1::SaveFormControls(&form, file, u"页"_qs);
+        QCOMPARE(readFile(file), saved);
+        QCOMPARE(folder.entries(), QStringList{QStringLiteral("user.ini")});
+    }
+
+    // The save loop writes the URL ".../<n>/" and the interval <n> in one save after another; a kill at any moment
+    // must leave no file, or both fields of one save.
+    void killedSave()
+    {
+        TestFolder folder;
+        const QString file = folder.path(QStringLiteral("user.ini"));
+        for (int kill = 0; kill < 100; ++kill) {
+            QProcess loop;
+            loop.start(QStringLiteral(PAGEWELL_SAVELOOP), {file});
+            QVERIFY(loop.waitForStarted());
+            QTest::qWait(QRandomGenerator::global()->bounded(5, 60));
+            loop.kill();
+            QVERIFY(loop.waitForFinished());
+            const std::optional<QString> interval = IniFile(file).value(QStringLiteral("S"), QStringLiteral("TEXT1"));
+            const std::optional<QString> url = IniFile(file).value(QStringLiteral("S"), QStringLiteral("TEXT2"));
+            QCOMPARE(url.has_value(), interval.has_value());
+            if (url)
+                QVERIFY2(url->startsWith(QStringLiteral("http://example.com/%1/").arg(*interval)), qPrintable(*url));
+        }
+    }
+};
+
+QTEST_MAIN(TestSettings)
+#include "tst_settings.moc"

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "MessageBox.h"
+#include "ProcessLauncher.h"
+#include "ProgramFolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+// What the programs show, stop and start, logged in order instead of done ("message ...", "kill ...",
+// "launch ..."); servers may log their requests into the same list. No test stops a process it did not start.
+inline QStringList& events()
+{
+    static QStringList log;
+    return log;
+}
+
+inline void recordInsteadOfActing()
+{
+    MessageBox::setHandlerForTesting([](QWidget*, const QString& text) { events().append("message " + text); });
+    ProcessLauncher::setHookForTesting([](const QString& program, const QStringList&) {
+        events().append("launch " + program);
+        return true;
+    });
+}
+
+inline QStringList eventsStartingWith(const QString& prefix)
+{
+    QStringList matching;
+    for (const QString& event : events())
+        if (event.startsWith(prefix))
+            matching.append(event.mid(prefix.size()));
+    return matching;
+}
+
+inline QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(unreadable)");
+}
+
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// A throw-away program folder that the programs take for their own while it lives.
+struct TestFolder
+{
+    QTemporaryDir dir;
+    TestFolder() { ProgramFolder::overrideForTesting(dir.path()); }
+    ~TestFolder() { ProgramFolder::overrideForTesting(QString()); }
+    QString path(const QString& name) const { return dir.filePath(name); }
+    // Hidden entries included: a temporary file left behind shows here.
+    QStringList entries() const
+    {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                          QDir::Name);
+    }
+};

@@ -1,0 +1,54 @@
+#include "RawServer.h"
+
+#include <QTcpSocket>
+
+QByteArray RawServer::reply(const QByteArray& body, int status, const QByteArray& headers)
+{
+    const QByteArray length = headers.isNull() ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n" : headers;
+    return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nConnection: close\r\n" + length + "\r\n" + body;
+}
+
+QString RawServer::refusingHost()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+}
+
+RawServer::RawServer(QStringList* log) : m_log(log)
+{
+    m_server.listen(QHostAddress::LocalHost);
+    connect(&m_server, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+        }
+    });
+}
+
+QString RawServer::host() const
+{
+    return QStringLiteral("127.0.0.1:%1").arg(m_server.serverPort());
+}
+
+void RawServer::answer(QTcpSocket* socket)
+{
+    if (socket->property("answered").toBool() || !socket->peek(1 << 16).contains("\r\n\r\n"))
+        return;
+    socket->setProperty("answered", true);
+    const QString target = QString::fromUtf8(socket->readAll().split(' ').value(1));
+    if (m_log)
+        m_log->append(target);
+    const Script script = m_scripts.value(target, m_scripts.value(target.section(u'?', 0, 0), Script{reply("", 404)}));
+    socket->write(script.bytes);
+    if (script.after == After::Close) {
+        socket->disconnectFromHost();
+    } else if (script.after == After::Endless) {
+        const auto more = [socket] {
+            if (socket->bytesToWrite() < (1 << 16))
+                socket->write(QByteArray(1 << 16, 'x'));
+        };
+        connect(socket, &QTcpSocket::bytesWritten, socket, more);
+        more();
+    }
+}

@@ -1,0 +1,305 @@
+// Guards the updater: the three start-up outcomes with their messages before any window shows, newer-only in signed
+// mode, the refresher stopped before anything is fetched, error pages as lists, plain names only, one transfer at a
+// time, percent-encoded names, every broken transfer leaving the old program and no temporary file with a reason
+// shown, the announced length, permission bits, the hand-over two seconds after the write, what cannot be started,
+// and signed releases made by deploy/make-release checked file by file against the real nginx.
+#include "../support/Fixture.h"
+#include "../support/RawServer.h"
+#include "BuildConfig.h"
+#include "TaskKill.h"
+#include "TransferControl.h"
+#include "UpdateServer.h"
+#include "platform/Platform.h"
+#include "updata.h"
+
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+const QByteArray OldProgram = "#!/bin/sh\n# the installed program\n";
+const QString Failed = u"下载失败："_qs;
+const QString VersionTarget = QStringLiteral("/updata/updata.asp?v=Pagewell");
+const QString Installed = QString::fromLatin1(BuildConfig::FileVersion);
+
+bool run(const QString& command, const QString& folder = {}, const QStringList& environment = {})
+{
+    QProcess process;
+    process.setWorkingDirectory(folder);
+    process.setEnvironment(QProcess::systemEnvironment() + environment);
+    process.start(QStringLiteral("bash"), {QStringLiteral("-c"), command});
+    return process.waitForFinished(60000) && process.exitCode() == 0;
+}
+} // namespace
+
+class TestUpdater : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase() { run("\"$SRC\"/deploy/serve stop " + m_keys.filePath("nginx"), {}, {"SRC=" SOURCE_DIR}); }
+
+    void startup_data();
+    void startup();
+    void fileList_data();
+    void fileList();
+    void transfer_data();
+    void transfer();
+    void signedRelease_data();
+    void signedRelease();
+    void updaterVersionReadsBack() { QCOMPARE(Platform::fileVersion(UPDATE_PROGRAM), BuildConfig::UpdaterFileVersion); }
+
+private:
+    std::unique_ptr<updata> start(const QString& key = {});
+
+    std::unique_ptr<TestFolder> m_folder;
+    std::unique_ptr<RawServer> m_server;
+    QTemporaryDir m_keys;
+    QString m_vendorKey;
+    QString m_nginxHost;
+};
+
+void TestUpdater::initTestCase()
+{
+    recordInsteadOfActing();
+    TaskKill::setHookForTesting([](const QString& name) {
+        events().append("kill " + name);
+        return true;
+    });
+    const QString keys = m_keys.path();
+    QVERIFY(run("minisign -G -W -p vendor.pub -s vendor.key && minisign -G -W -p other.pub -s other.key", keys));
+    m_vendorKey = QString::fromLatin1(readFile(keys + "/vendor.pub").split('\n').value(1));
+    QVERIFY(QDir().mkpath(keys + "/new") && writeFile(keys + "/new/Pagewell", "#!/bin/sh\n# the new program\n"));
+    m_nginxHost = RawServer::refusingHost();
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release >/dev/null && \"$SRC\"/deploy/serve start release " +
+                    m_nginxHost.section(':', 1) + " nginx",
+                keys, {"SRC=" SOURCE_DIR}));
+}
+
+void TestUpdater::init()
+{
+    events().clear();
+    m_folder.reset();
+    m_folder = std::make_unique<TestFolder>();
+    QVERIFY(writeFile(m_folder->path("Pagewell"), OldProgram));
+    QVERIFY(QFile::setPermissions(m_folder->path("Pagewell"), QFile::ReadOwner | QFile::WriteOwner |
+                                                                  QFile::ExeOwner | QFile::ReadGroup));
+    m_server = std::make_unique<RawServer>(&events());
+    UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
+}
+
+std::unique_ptr<updata> TestUpdater::start(const QString& key)
+{
+    auto w = std::make_unique<updata>();
+    w->setStartPauseForTesting(false);
+    w->Inet1->setIdleTimeoutMs(1000);
+    w->Inet1->setUnknownLengthLimit(1 << 20);
+    w->setUpdatePublicKey(key);
+    if (w->Form_Load())
+        w->show();
+    (void)QTest::qWaitFor([&w] { return !w->Inet1->stillExecuting(); }, 30000);
+    return w;
+}
+
+void TestUpdater::startup_data()
+{
+    QTest::addColumn<RawServer::Script>("reply");
+    QTest::addColumn<bool>("realProgram");
+    QTest::addColumn<bool>("signedMode");
+    QTest::addColumn<QStringList>("messages");
+    const auto version = [](const QString& text) { return RawServer::Script{RawServer::reply(text.toUtf8())}; };
+    const QString upToDate = u"已是最新版本，暂时不用更新。"_qs;
+    const QString serverError = u"ERR.连接到更新服务器出错，请直接到官网下载。"_qs;
+    QTest::newRow("no reply") << RawServer::Script{} << true << false
+                              << QStringList{u"ERR.无法连接到更新服务器，请直接到官网下载。"_qs, serverError};
+    QTest::newRow("not a tag") << version("V9.0.0.0") << true << false << QStringList{serverError};
+    QTest::newRow("error page") << RawServer::Script{RawServer::reply("<html>", 500)} << true << true
+                                << QStringList{serverError};
+    QTest::newRow("up to date") << version("v" + Installed) << true << false << QStringList{upToDate};
+    QTest::newRow("line break: another tag") << version("v" + Installed + "\n") << true << false << QStringList{};
+    QTest::newRow("no program: any tag") << version("v" + Installed) << false << false << QStringList{};
+    QTest::newRow("signed: same") << version("v" + Installed) << true << true << QStringList{upToDate};
+    QTest::newRow("signed: older") << version("v0.0.0.1") << true << true << QStringList{upToDate};
+    QTest::newRow("signed: line break") << version("v65535.0.0.0\n") << true << true << QStringList{upToDate};
+    QTest::newRow("signed: newer") << version("v65535.0.0.0") << true << true << QStringList{};
+}
+
+void TestUpdater::startup()
+{
+    QFETCH(RawServer::Script, reply);
+    QFETCH(bool, realProgram);
+    QFETCH(bool, signedMode);
+    QFETCH(QStringList, messages);
+    QFile::remove(m_folder->path("Pagewell"));
+    if (realProgram)
+        QVERIFY(QFile::copy(PAGEWELL_PROGRAM, m_folder->path("Pagewell")));
+    m_server->on(VersionTarget, reply);
+    // An error page is no list, whatever its text names.
+    m_server->on(QStringLiteral("/updata/updata.asp"), RawServer::Script{RawServer::reply("Pagewell", 404)});
+    const auto w = start(signedMode ? m_vendorKey : "");
+    QCOMPARE(eventsStartingWith("message "), messages);
+    if (!messages.isEmpty()) {
+        QVERIFY(w->hasEnded() && !w->isVisible());
+        QVERIFY(eventsStartingWith("kill ").isEmpty() && events().filter("?e=").isEmpty());
+        return;
+    }
+    // Stopped before anything else is asked; the list's error page fetched nothing.
+    QCOMPARE(events().size(), 3);
+    QCOMPARE(events().at(1), QStringLiteral("kill Pagewell"));
+    QVERIFY(events().at(2).startsWith(QStringLiteral("/updata/updata.asp?e=Pagewellver&x=")));
+    QCOMPARE(w->Label2->text(), Failed + u"无法获取更新文件列表"_qs);
+    QVERIFY(w->isVisible() && !w->hasEnded());
+}
+
+void TestUpdater::fileList_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("fetched");
+    QTest::addColumn<QStringList>("launched");
+    QTest::newRow("one") << "Pagewell" << "Pagewell" << QStringList{"launch Pagewell"};
+    QTest::newRow("one at a time") << "setup|data.dat" << "setup" << QStringList{"launch setup"};
+    QTest::newRow("first not plain") << "../x|Pagewell" << "Pagewell" << QStringList{u"message 无法启动：../x"_qs};
+    QTest::newRow("encoded name") << "a#b" << "a%23b" << QStringList{"launch a#b"};
+    QTest::newRow("nothing plain") << "/etc/x|a\\b|" << "" << QStringList{};
+}
+
+void TestUpdater::fileList()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, fetched);
+    QFETCH(QStringList, launched);
+    m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
+    m_server->on(QStringLiteral("/updata/updata.asp"), list.toUtf8());
+    m_server->on("/updata/" + fetched, "new " + fetched.toUtf8());
+    const auto w = start();
+    QCOMPARE(events().filter(QRegularExpression("^/updata/[^u]")), fetched.isEmpty() ? QStringList{}
+                                                                                     : QStringList{"/updata/" + fetched});
+    if (fetched.isEmpty()) {
+        QCOMPARE(w->Label2->text(), Failed + u"更新文件列表中没有可下载的文件"_qs);
+        QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+        return;
+    }
+    const QString name = QUrl::fromPercentEncoding(fetched.toUtf8());
+    QCOMPARE(readFile(m_folder->path(name)), "new " + fetched.toUtf8());
+    // A replaced file keeps its permission bits; a new first file is made a program.
+    QCOMPARE(QFileInfo(m_folder->path(name)).isExecutable(), name == list.section('|', 0, 0) || name == "Pagewell");
+    if (name == "Pagewell")
+        QCOMPARE(QFile::permissions(m_folder->path(name)) & QFile::Permissions(0x7077),
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup);
+    QElapsedTimer handOver;
+    handOver.start();
+    QSignalSpy ended(w.get(), &updata::programEnded);
+    QVERIFY(ended.wait(5000));
+    QVERIFY2(handOver.elapsed() > 1900, qPrintable(QString::number(handOver.elapsed())));
+    QCOMPARE(events().filter(QRegularExpression("^(launch|message) ")).replaceInStrings(m_folder->dir.path() + '/', ""),
+             launched);
+}
+
+void TestUpdater::transfer_data()
+{
+    QTest::addColumn<RawServer::Script>("file");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QString>("reason");
+    const QByteArray body(5000, 'n');
+    const auto script = [](const QByteArray& bytes, RawServer::After after = RawServer::After::Close) {
+        return RawServer::Script{bytes, after};
+    };
+    const auto headers = [](const QByteArray& length) { return RawServer::reply("", 200, length); };
+    QTest::newRow("refused") << script("") << OldProgram << "";
+    QTest::newRow("silent") << script("", RawServer::After::Hang) << OldProgram << u"没有收到任何数据"_qs;
+    QTest::newRow("drop after headers") << script(headers("Content-Length: 5000\r\n")) << OldProgram << "";
+    QTest::newRow("drop mid-body") << script(headers("Content-Length: 5000\r\n") + body.first(3000)) << OldProgram
+                                   << "";
+    QTest::newRow("stall") << script(headers("Content-Length: 5000\r\n") + body.first(3000), RawServer::After::Hang)
+                           << OldProgram << u"没有收到任何数据"_qs;
+    QTest::newRow("larger than the disk") << script(headers("Content-Length: 9000000000000000000\r\n"),
+                                                    RawServer::After::Hang)
+                                          << OldProgram << u"磁盘空间不足"_qs;
+    QTest::newRow("length not a number") << script(headers("Content-Length: 12ab\r\n") + body) << OldProgram
+                                         << u"文件长度无效"_qs;
+    QTest::newRow("404") << script(RawServer::reply("missing", 404)) << OldProgram << "HTTP 404";
+    QTest::newRow("redirect") << script(RawServer::reply("", 302, "Location: /updata/x\r\nContent-Length: 0\r\n"))
+                              << OldProgram << "HTTP 302";
+    QTest::newRow("endless body") << script(headers(""), RawServer::After::Endless) << OldProgram << u"超过了"_qs;
+    QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000)
+                                        << "";
+    QTest::newRow("no length") << script(headers("") + body) << body << "";
+    QTest::newRow("empty") << script(RawServer::reply("")) << QByteArray() << "";
+}
+
+void TestUpdater::transfer()
+{
+    QFETCH(RawServer::Script, file);
+    QFETCH(QByteArray, expected);
+    QFETCH(QString, reason);
+    m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
+    m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
+    m_server->on(QStringLiteral("/updata/Pagewell"), file);
+    const auto w = start();
+    QCOMPARE(readFile(m_folder->path("Pagewell")), expected);
+    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+    QCOMPARE(w->Timer1->isActive(), expected != OldProgram);
+    if (expected == OldProgram) {
+        QVERIFY2(w->Label2->text().startsWith(Failed) && w->Label2->text().size() > Failed.size() &&
+                     w->Label2->text().contains(reason),
+                 qPrintable(w->Label2->text()));
+        QVERIFY(w->isVisible() && !w->hasEnded());
+    }
+}
+
+void TestUpdater::signedRelease_data()
+{
+    QTest::addColumn<QString>("tamper");
+    QTest::addColumn<bool>("signedMode");
+    QTest::addColumn<QString>("reason");
+    const QString sign = QStringLiteral("minisign -S -m files/Pagewell -x files/Pagewell.minisig ");
+    const QString comment = QStringLiteral("-t 'pagewell-release v1.7.0.0 Pagewell'");
+    QTest::newRow("valid") << "" << true << "";
+    QTest::newRow("legacy Ed") << sign + "-l -s ../vendor.key " + comment << true << "";
+    QTest::newRow("unsigned mode") << "rm files/Pagewell.minisig" << false << "";
+    QTest::newRow("one byte changed") << "printf X | dd of=files/Pagewell bs=1 seek=3 conv=notrunc" << true
+                                      << u"文件内容与签名不符"_qs;
+    QTest::newRow("legacy, one byte changed")
+        << sign + "-l -s ../vendor.key " + comment + " && printf X | dd of=files/Pagewell bs=1 seek=3 conv=notrunc"
+        << true << u"文件内容与签名不符"_qs;
+    QTest::newRow("another key") << sign + "-s ../other.key " + comment << true << u"另一个密钥"_qs;
+    QTest::newRow("another file") << sign + "-s ../vendor.key -t 'pagewell-release v1.7.0.0 update'" << true
+                                  << u"另一个文件或版本"_qs;
+    QTest::newRow("another release") << sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'" << true
+                                     << u"另一个文件或版本"_qs;
+    QTest::newRow("comment edited") << "sed -i 's/^trusted comment: .*/&x/' files/Pagewell.minisig" << true
+                                    << u"可信注释"_qs;
+    QTest::newRow("missing") << "rm files/Pagewell.minisig" << true << u"缺少签名文件 Pagewell.minisig（HTTP 404）"_qs;
+    QTest::newRow("malformed") << "echo broken >files/Pagewell.minisig" << true << u"格式无效"_qs;
+}
+
+void TestUpdater::signedRelease()
+{
+    QFETCH(QString, tamper);
+    QFETCH(bool, signedMode);
+    QFETCH(QString, reason);
+    const QString keys = m_keys.path();
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release --file-version 1.7.0.0 --sign vendor.key >/dev/null", keys,
+                {"SRC=" SOURCE_DIR}));
+    QVERIFY(run(tamper, keys + "/release"));
+    UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
+    const auto w = start(signedMode ? m_vendorKey : "");
+    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+    if (reason.isEmpty()) {
+        QCOMPARE(readFile(m_folder->path("Pagewell")), readFile(keys + "/release/files/Pagewell"));
+        QVERIFY(w->Timer1->isActive());
+        return;
+    }
+    QCOMPARE(readFile(m_folder->path("Pagewell")), OldProgram);
+    QVERIFY2(w->Label2->text().startsWith(Failed) && w->Label2->text().contains(reason), qPrintable(w->Label2->text()));
+    QVERIFY(!w->Timer1->isActive() && !w->hasEnded());
+    QVERIFY(eventsStartingWith("launch ").isEmpty());
+}
+
+QTEST_MAIN(TestUpdater)
+#include "tst_updater.moc"
