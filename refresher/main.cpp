@@ -1,6 +1,7 @@
 #include "Artwork.h"
 #include "ChineseUi.h"
 #include "Form1.h"
+#include "RenderBackend.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -12,6 +13,7 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(QIcon(Artwork::windowIcon()));
 
     ChineseUi::installQtTranslations();
+    RenderBackend::chooseForThisMachine();
 
     Form1 window;
     window.Form_Load();
