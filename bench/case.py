@@ -1,6 +1,6 @@
 """One benchmark measurement, run as process 1 of fresh PID, network and mount namespaces (see harness.py).
 
-Inside, 127.0.0.1:8765 is private, the X server's socket folder /tmp/.X11-unix is a private tmpfs and the X server
+Inside, the configured hosts' loopback ports are private, the X server's socket folder /tmp/.X11-unix is a private tmpfs and the X server
 keeps no lock file (so nothing of it outlives the namespace; /tmp itself stays visible, since the checkout or the
 build may live there), and every process that exists was started here, so the clean-up at the end may stop them all.
 The case is described by a JSON object on the command line; the result is one JSON object on the last line of
@@ -21,9 +21,28 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import loopserver  # noqa: E402
 import procstats  # noqa: E402
 
-PORT = 8765
-START_URL = f"http://127.0.0.1:{PORT}{loopserver.START_PAGE}"
-CADENCE_URL = f"http://127.0.0.1:{PORT}{loopserver.CADENCE_PAGE}"
+
+
+def configured_hosts(build):
+    """The refresher's and the updater's hosts as the build was configured (PAGEWELL_*_HOST in CMakeCache.txt),
+    and why the benchmarks cannot serve them, if they cannot: both must be one loopback address and port."""
+    hosts = {}
+    with open(os.path.join(build, "CMakeCache.txt"), encoding="utf-8") as f:
+        for line in f:
+            for key in ("PAGEWELL_REFRESHER_HOST", "PAGEWELL_UPDATE_HOST"):
+                if line.startswith(key + ":"):
+                    hosts[key] = line.split("=", 1)[1].strip()
+    refresher, update = hosts.get("PAGEWELL_REFRESHER_HOST", ""), hosts.get("PAGEWELL_UPDATE_HOST", "")
+    name, _, port = refresher.rpartition(":")
+    if refresher != update:
+        return refresher, 0, f"the refresher host {refresher} and the update host {update} differ"
+    if name not in ("localhost", "127.0.0.1") or not port.isdigit():
+        return refresher, 0, f"the configured host {refresher} is not a loopback address with a port"
+    return refresher, int(port), None
+
+
+def start_url(spec):
+    return f"http://{spec['host']}{loopserver.START_PAGE}"
 SETTINGS_SECTION = "岚舟网页自动刷新器"
 WINDOW_CAPTION = "岚舟网页自动刷新器"
 
@@ -113,7 +132,7 @@ def launch(spec, display, work):
         argv = [prepare_pagewell_folder(spec, work)]
         env = program_env(display, work, spec.get("env"))
     elif program == "baseline":
-        argv = [spec["baseline"], START_URL]
+        argv = [spec["baseline"], start_url(spec)]
         env = program_env(display, work, spec.get("env"))
     elif program == "chromium":
         profile = os.path.join(work, "chromium-profile")
@@ -121,7 +140,7 @@ def launch(spec, display, work):
         os.makedirs(profile)
         argv = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--window-size=953,449", f"--user-data-dir={profile}", START_URL]
+                "--window-size=953,449", f"--user-data-dir={profile}", start_url(spec)]
         env = program_env("", work)
         del env["DISPLAY"]
     else:
@@ -195,7 +214,7 @@ def tick_enable_box(display, window):
 
 def case_cadence(spec, display, work, server):
     interval, periods = spec["interval"], spec["periods"]
-    spec = dict(spec, settings={"url": CADENCE_URL, "interval": interval})
+    spec = dict(spec, settings={"url": f"http://{spec['host']}{loopserver.CADENCE_PAGE}", "interval": interval})
     process, _ = launch(spec, display, work)
     wait_start_page(server, process, 30)
     window = find_window(display, 15)
@@ -219,16 +238,37 @@ def case_cadence(spec, display, work, server):
 
 
 def case_idle(spec, display, work, server):
+    """CPU of the program's process tree over a stretch of time once its page has loaded. With an interval, the
+    schedule is switched on first (the page refreshed is the start page), and the time from each refresh to five
+    seconds after it is also left out of a second figure, which is then what the schedule costs between refreshes."""
+    interval = spec.get("interval")
+    if interval:
+        spec = dict(spec, settings={"url": start_url(spec), "interval": interval})
     process, _ = launch(spec, display, work)
     loaded = wait_loaded(server, process, 60)
+    if interval:
+        tick_enable_box(display, find_window(display, 15))
     time.sleep(max(0.0, loaded + spec["settle"] - time.monotonic()))
     meter = procstats.CpuMeter(process.pid)
     xvfb_meter = procstats.CpuMeter(spec["_xvfb_pid"])
     began = time.monotonic()
-    time.sleep(spec["duration"])
+    samples = []
+    while time.monotonic() - began < spec["duration"]:
+        time.sleep(0.5)
+        samples.append((time.monotonic(), meter.seconds_since_start()))
     elapsed = time.monotonic() - began
     requests = [r for r in server.snapshot() if r.arrived >= began]
-    return {"cpu_percent": 100 * meter.seconds_since_start() / elapsed,
+    refreshes = [r.arrived for r in requests if "rn=" in r.query]
+    quiet_cpu = quiet_time = 0.0
+    previous = (began, 0.0)
+    for sample in samples:
+        if not any(previous[0] <= r + 5 and sample[0] >= r for r in refreshes):
+            quiet_cpu += sample[1] - previous[1]
+            quiet_time += sample[0] - previous[0]
+        previous = sample
+    return {"cpu_percent": 100 * samples[-1][1] / elapsed,
+            "cpu_percent_between_refreshes": 100 * quiet_cpu / quiet_time if quiet_time else None,
+            "refreshes": len(refreshes),
             "xvfb_cpu_percent": 100 * xvfb_meter.seconds_since_start() / elapsed,
             "processes": len(procstats.tree(process.pid)), "requests_during": len(requests)}
 
@@ -271,7 +311,7 @@ def main():
             import download
             result = download.run(spec, work, sys.modules[__name__])
         else:
-            server = loopserver.LoopServer(PORT, check=spec.get("check", loopserver.CHECK_ANSWER))
+            server = loopserver.LoopServer(spec["port"], check=spec.get("check", loopserver.CHECK_ANSWER))
             display = ""
             if spec["program"] != "chromium":
                 xvfb, display = start_xvfb()

@@ -1,4 +1,7 @@
-"""The download benchmark: `update` fetching one large file from the reference nginx, against `curl -o`.
+"""The download benchmark: `update` fetching one large file from the reference nginx, in unsigned and in signed
+mode, against a download that is as safe: `curl -o` into a temporary file beside the target, `fsync` of that file
+and a rename over the target, which is what the updater does. Plain `curl -o`, which leaves the bytes in the page
+cache only, is measured for information.
 
 prepare_release() runs outside the namespaces and builds the release once; run() is called by case.py inside a
 namespace with its own loopback, where the reference server is started on the updater's port.
@@ -12,7 +15,6 @@ import time
 
 import procstats
 
-PORT = 8765
 NAME = "Pagewell"
 # The payload is a runnable program, so the updater's hand-over to the first listed file starts something real:
 # a shell script that ends at once, padded with incompressible bytes to the size under test.
@@ -23,9 +25,10 @@ def payload_bytes(mib):
     return mib * 1024 * 1024
 
 
-def prepare_release(runner, mib):
-    """A release folder (deploy/make-release) whose only listed file is a payload of mib MiB named Pagewell."""
-    base = os.path.join(runner.work, f"release-{mib}mib")
+def prepare_release(runner, mib, key=None):
+    """A release folder (deploy/make-release) whose only listed file is a payload of mib MiB named Pagewell,
+    signed with the minisign secret key when one is given."""
+    base = os.path.join(runner.work, f"release-{mib}mib" + ("-signed" if key else ""))
     release = os.path.join(base, "release")
     stamp = os.path.join(base, "ready")
     if os.path.exists(stamp):
@@ -44,7 +47,8 @@ def prepare_release(runner, mib):
     os.chmod(path, 0o755)
     # A file version other than any the installed stub could report, so the updater always goes ahead.
     subprocess.run([os.path.join(runner_root(), "deploy", "make-release"), source, release, "--tag", "v1.6",
-                    "--file-version", "9.9.9.9", "--files", NAME], check=True, timeout=120,
+                    "--file-version", "9.9.9.9", "--files", NAME] + (["--sign", key] if key else []),
+                   check=True, timeout=120,
                    stdout=subprocess.DEVNULL)
     open(stamp, "w").close()
     return release
@@ -97,17 +101,21 @@ def run(spec, work, case):
     expected = payload_bytes(spec["mib"])
     serve = os.path.join(spec["root"], "deploy", "serve")
     runtime = os.path.join(work, "server")
-    subprocess.run([serve, "start", spec["release"], str(PORT), runtime], check=True, timeout=30,
+    # A rate, when given, is nginx's limit_rate: the speed of a real line instead of loopback's.
+    subprocess.run([serve, "start", spec["release"], str(spec["port"]), runtime], check=True, timeout=30,
+                   env=dict(os.environ, PAGEWELL_SERVE_LIMIT_RATE=spec.get("rate", "0")),
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _adopt(os.path.join(runtime, "nginx.pid"))
     folder = os.path.join(work, "program")
     os.makedirs(folder)
     target = os.path.join(folder, NAME)
+    # Whatever earlier runs left for the disk to write (plain curl leaves it all) is written before this one starts.
+    os.sync()
     try:
-        if spec["program"] == "update":
+        if spec["program"].startswith("update"):
             result = _run_update(spec, work, folder, target, expected, case)
         else:
-            result = _run_curl(target, expected, case)
+            result = _run_curl(spec, target, expected, case, durable=spec["program"] == "curl-durable")
     finally:
         subprocess.run([serve, "stop", runtime], timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     seconds = result["done"] - result["requested"]
@@ -116,7 +124,7 @@ def run(spec, work, case):
 
 
 def _run_update(spec, work, folder, target, expected, case):
-    shutil.copy2(spec["update"], os.path.join(folder, "update"))
+    shutil.copy2(spec["updater"], os.path.join(folder, "update"))
     # The installed refresher the update replaces: a stand-in without a file version, which the updater treats
     # as older than any release.
     with open(target, "wb") as f:
@@ -154,11 +162,19 @@ def _run_update(spec, work, folder, target, expected, case):
     return {"requested": requested, "done": done, "peak_rss_kib": peak, "request_after_s": requested - launched}
 
 
-def _run_curl(target, expected, case):
-    url = f"http://127.0.0.1:{PORT}/updata/{NAME}"
+def _run_curl(spec, target, expected, case, durable):
+    url = f"http://{spec['host']}/updata/{NAME}"
+    partial = target + ".part" if durable else target
     # curl sends its request as soon as it has started, so its start is the request.
     requested = time.time()
-    subprocess.run(["curl", "-sS", "--fail", "-o", target, url], check=True, timeout=600)
+    subprocess.run(["curl", "-sS", "--fail", "-o", partial, url], check=True, timeout=600)
+    if durable:
+        fd = os.open(partial, os.O_RDONLY)
+        try:
+            os.fsync(fd)
+        finally:
+            os.close(fd)
+        os.rename(partial, target)
     done = time.time()
     if not _in_place(target, expected):
         raise case.CaseError("curl did not fetch the whole file")

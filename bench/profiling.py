@@ -21,6 +21,8 @@ import download  # noqa: E402
 import loopserver  # noqa: E402
 import procstats  # noqa: E402
 
+HOST, PORT = "", 0
+
 
 def start_ticks(pid):
     with open(f"/proc/{pid}/stat") as f:
@@ -28,9 +30,9 @@ def start_ticks(pid):
 
 
 def timeline(build, out, check):
-    server = loopserver.LoopServer(case.PORT, check=check)
+    server = loopserver.LoopServer(PORT, check=check)
     _, display = case.start_xvfb()
-    spec = {"program": "pagewell", "pagewell": os.path.join(build, "bin", "Pagewell")}
+    spec = {"program": "pagewell", "pagewell": os.path.join(build, "bin", "Pagewell"), "host": HOST}
     process, started = case.launch(spec, display, out)
     case.wait_start_page(server, process, 30)
     time.sleep(0.5)
@@ -42,10 +44,10 @@ def timeline(build, out, check):
 
 
 def idle(build, out):
-    server = loopserver.LoopServer(case.PORT)
+    server = loopserver.LoopServer(PORT)
     _, display = case.start_xvfb()
-    process, _ = case.launch({"program": "pagewell", "pagewell": os.path.join(build, "bin", "Pagewell")}, display,
-                             out)
+    process, _ = case.launch({"program": "pagewell", "pagewell": os.path.join(build, "bin", "Pagewell"),
+                              "host": HOST}, display, out)
     case.wait_loaded(server, process, 60)
     time.sleep(5)
     pids = ",".join(str(p) for p in procstats.tree(process.pid))
@@ -57,7 +59,7 @@ def update(build, out):
     release = os.path.join(build, "bench-work", "release-256mib", "release")
     if not os.path.isdir(release):
         raise case.CaseError(f"no release in {release}: run bench/run --only B5 first")
-    subprocess.run([os.path.join(case_root(), "deploy", "serve"), "start", release, str(case.PORT),
+    subprocess.run([os.path.join(case_root(), "deploy", "serve"), "start", release, str(PORT),
                     os.path.join(out, "server")], check=True, timeout=30)
     folder = os.path.join(out, "program")
     os.makedirs(folder)
@@ -77,7 +79,11 @@ def case_root():
 
 
 def main():
+    global HOST, PORT
     what, build, out = sys.argv[1], os.path.abspath(sys.argv[2]), os.path.abspath(sys.argv[3])
+    HOST, PORT, why_not = case.configured_hosts(build)
+    if why_not:
+        sys.exit(f"profiling: {why_not}")
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     case.private_namespace_setup()

@@ -2,9 +2,83 @@
 
 #include <sodium.h>
 
-struct SignatureCheck::HashState
+#include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+// The running hash, fed through a queue to a thread of its own. The queue holds at most QueueLimit bytes, so memory
+// stays bounded when the disk and the network are faster than the hash.
+class SignatureCheck::Hasher
 {
-    crypto_generichash_state state;
+public:
+    static constexpr qsizetype QueueLimit = 4 * 1024 * 1024;
+
+    Hasher()
+    {
+        crypto_generichash_init(&m_state, nullptr, 0, crypto_generichash_BYTES_MAX);
+        m_thread = std::thread([this] { run(); });
+    }
+    ~Hasher() { stop(); }
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+
+    void add(const QByteArray& block)
+    {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_queued < QueueLimit; });
+        m_queue.push_back(block);
+        m_queued += block.size();
+        m_changed.notify_all();
+    }
+
+    std::array<unsigned char, crypto_generichash_BYTES_MAX> result()
+    {
+        stop();
+        std::array<unsigned char, crypto_generichash_BYTES_MAX> hash{};
+        crypto_generichash_final(&m_state, hash.data(), hash.size());
+        return hash;
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (true) {
+            m_changed.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+            if (m_queue.empty())
+                return;
+            const QByteArray block = m_queue.front();
+            m_queue.pop_front();
+            lock.unlock();
+            crypto_generichash_update(&m_state, reinterpret_cast<const unsigned char*>(block.constData()),
+                                      static_cast<unsigned long long>(block.size()));
+            lock.lock();
+            m_queued -= block.size();
+            m_changed.notify_all();
+        }
+    }
+
+    // Hashes what is queued, then ends the thread.
+    void stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_changed.notify_all();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+    crypto_generichash_state m_state;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::deque<QByteArray> m_queue;
+    qsizetype m_queued = 0;
+    bool m_stopping = false;
+    std::thread m_thread;
 };
 
 namespace {
@@ -53,10 +127,8 @@ SignatureCheck::SignatureCheck(const MinisignFormat::PublicKey& trustedKey, QByt
         m_refusal = QStringLiteral("签名属于另一个文件或版本：%1").arg(QString::fromUtf8(m_signature->trustedComment));
         return;
     }
-    if (m_signature->algorithm == MinisignFormat::Algorithm::Prehashed) {
-        m_hash = std::make_unique<HashState>();
-        crypto_generichash_init(&m_hash->state, nullptr, 0, crypto_generichash_BYTES_MAX);
-    }
+    if (m_signature->algorithm == MinisignFormat::Algorithm::Prehashed)
+        m_hasher = std::make_unique<Hasher>();
 }
 
 SignatureCheck::~SignatureCheck() = default;
@@ -66,19 +138,18 @@ QString SignatureCheck::refusal() const
     return m_refusal;
 }
 
-void SignatureCheck::addData(QByteArrayView bytes)
+void SignatureCheck::addData(const QByteArray& block)
 {
     if (!m_refusal.isEmpty())
         return;
-    m_size += bytes.size();
-    if (m_hash) {
-        crypto_generichash_update(&m_hash->state, reinterpret_cast<const unsigned char*>(bytes.data()),
-                                  static_cast<unsigned long long>(bytes.size()));
+    m_size += block.size();
+    if (m_hasher) {
+        m_hasher->add(block);
     } else if (m_size > LegacyLimit) {
         m_legacyBytes.clear();
         m_refusal = QStringLiteral("旧式签名（Ed）只用于不超过 %1 MiB 的文件").arg(LegacyLimit / (1024 * 1024));
     } else {
-        m_legacyBytes.append(bytes);
+        m_legacyBytes.append(block);
     }
 }
 
@@ -87,10 +158,9 @@ QString SignatureCheck::finish()
     if (!m_refusal.isEmpty())
         return m_refusal;
     bool valid = false;
-    if (m_hash) {
-        unsigned char hash[crypto_generichash_BYTES_MAX];
-        crypto_generichash_final(&m_hash->state, hash, sizeof hash);
-        valid = verified(m_signature->signature, QByteArrayView(hash, sizeof hash), m_key.key);
+    if (m_hasher) {
+        const auto hash = m_hasher->result();
+        valid = verified(m_signature->signature, QByteArrayView(hash.data(), qsizetype(hash.size())), m_key.key);
     } else {
         valid = verified(m_signature->signature, m_legacyBytes, m_key.key);
     }

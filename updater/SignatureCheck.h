@@ -11,8 +11,9 @@
 // Whether a downloaded file is what the vendor signed for this release, judged with libsodium against the key
 // built into the updater. Everything that does not need the file's bytes (the signature's form, its key, the
 // global signature and the trusted comment) is judged on construction, so a refused signature costs no download.
-// The bytes are then added as they arrive: for the default algorithm they only feed a running BLAKE2b-512 hash;
-// for the legacy one, whose signature covers the bytes themselves, they are kept, up to LegacyLimit.
+// The bytes are then added as they arrive: for the default algorithm they feed a BLAKE2b-512 hash computed on a
+// thread of its own, so hashing overlaps with receiving and writing instead of adding to them; for the legacy
+// algorithm, whose signature covers the bytes themselves, they are kept, up to LegacyLimit.
 class SignatureCheck
 {
 public:
@@ -30,16 +31,17 @@ public:
 
     // Why the signature is refused before any byte of the file has been seen; empty while it may still hold.
     QString refusal() const;
-    void addData(QByteArrayView bytes);
+    // The blocks are shared with the hashing thread, not copied; they must not change afterwards.
+    void addData(const QByteArray& block);
     // Why the file is refused once all its bytes have been added; empty when the signature holds.
     QString finish();
 
 private:
-    struct HashState;
+    class Hasher;
 
     MinisignFormat::PublicKey m_key;
     std::optional<MinisignFormat::Signature> m_signature;
-    std::unique_ptr<HashState> m_hash;
+    std::unique_ptr<Hasher> m_hasher;
     QByteArray m_legacyBytes;
     qint64 m_size = 0;
     QString m_refusal;

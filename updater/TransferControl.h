@@ -64,8 +64,8 @@ private:
     void onMetaDataChanged();
     void onFinished();
     void drain();
-    // Writes one piece of at most ChunkSize bytes; false once the transfer has ended.
-    bool writeChunk(QByteArrayView chunk);
+    // Writes what arrived and reports it chunk by chunk; false once the transfer has ended.
+    bool writeBlock(const QByteArray& block);
     void complete();
     void fail(const QString& reason);
     void release();
@@ -79,6 +79,7 @@ private:
     QString m_targetPath;
     QString m_errorText;
     qint64 m_written = 0;
+    qint64 m_writebackFrom = 0;
     qint64 m_expected = -1;
     qint64 m_unknownLengthLimit = DefaultUnknownLengthLimit;
     bool m_running = false;

@@ -20,4 +20,8 @@ bool killByImageName(const QString& baseName);
 
 // Makes a freshly written file runnable as a program (no-op where files need no such bit).
 bool makeExecutable(const QString& filePath);
+
+// Starts writing a range of an open file (its native handle) to the disk in the background and returns at once,
+// so that a later flush has less left to wait for. Where the system has no such call, nothing happens.
+void startWriteback(int handle, qint64 offset, qint64 length);
 } // namespace Platform

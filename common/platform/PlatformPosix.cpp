@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
+
 QString Platform::executableName(const QString& baseName)
 {
     return baseName;
@@ -29,6 +31,18 @@ bool Platform::makeExecutable(const QString& filePath)
     QFile file(filePath);
     return file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
                                QFileDevice::ExeGroup | QFileDevice::ExeOther);
+}
+
+void Platform::startWriteback(int handle, qint64 offset, qint64 length)
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Linux only: asks for the range to be written without waiting for it; errors only mean no head start.
+    (void)sync_file_range(handle, offset, length, SYNC_FILE_RANGE_WRITE);
+#else
+    Q_UNUSED(handle);
+    Q_UNUSED(offset);
+    Q_UNUSED(length);
+#endif
 }
 
 QString Platform::fileVersion(const QString& programFile)

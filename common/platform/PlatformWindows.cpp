@@ -57,3 +57,8 @@ QString Platform::fileVersion(const QString& programFile)
         .arg(HIWORD(info->dwFileVersionLS))
         .arg(LOWORD(info->dwFileVersionLS));
 }
+
+void Platform::startWriteback(int, qint64, qint64)
+{
+    // Windows has no call that starts writing a range without waiting for it; the final flush does it all.
+}

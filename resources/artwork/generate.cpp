@@ -1,6 +1,7 @@
 // Draws the program's pictures. Not part of the normal build; run it by hand after changing a drawing:
 //   g++ -std=c++20 -fPIC generate.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/pagewell-artwork
 //   QT_QPA_PLATFORM=offscreen /tmp/pagewell-artwork ..
+#include <QDir>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -62,12 +63,14 @@ void drawRefreshRing(QPainter& p, const QRectF& ring, qreal width, const QColor&
     }
 }
 
-QImage windowIcon()
+// Drawn on a 32-unit grid and scaled, so the window icon and the desktop's larger icons are one picture.
+QImage windowIcon(int size = 32)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(size, size, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 32.0, size / 32.0);
     QLinearGradient fill(0, 0, 0, 32);
     fill.setColorAt(0, Sky);
     fill.setColorAt(1, Ink);
@@ -136,8 +139,13 @@ int main(int argc, char* argv[])
 {
     QGuiApplication app(argc, argv);
     const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-    const bool ok = windowIcon().save(folder + QStringLiteral("/window-icon.png")) &&
-                    banner().save(folder + QStringLiteral("/banner.png")) &&
-                    aboutIcon().save(folder + QStringLiteral("/about-icon.png"));
+    bool ok = windowIcon().save(folder + QStringLiteral("/window-icon.png")) &&
+              banner().save(folder + QStringLiteral("/banner.png")) &&
+              aboutIcon().save(folder + QStringLiteral("/about-icon.png"));
+    // The desktop menu's icon, in the sizes the icon theme specification's hicolor theme looks for.
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        const QString dir = QStringLiteral("%1/icons/hicolor/%2x%2/apps").arg(folder).arg(size);
+        ok = ok && QDir().mkpath(dir) && windowIcon(size).save(dir + QStringLiteral("/pagewell.png"));
+    }
     return ok ? 0 : 1;
 }
