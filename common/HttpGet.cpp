@@ -45,6 +45,8 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A coarse timer may fire 5 % late, a quarter of a second on the start-up check's 5 s; the bound is the bound.
+    deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     // abort() finishes the reply with OperationCanceledError, which counts as no reply.
     QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
