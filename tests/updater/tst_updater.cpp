@@ -76,7 +76,7 @@ void TestUpdater::initTestCase()
     m_vendorKey = QString::fromLatin1(readFile(keys + "/vendor.pub").split('\n').value(1));
     QVERIFY(QDir().mkpath(keys + "/new") && writeFile(keys + "/new/Pagewell", "#!/bin/sh\n# the new program\n"));
     m_nginxHost = RawServer::refusingHost();
-    QVERIFY(run("\"$SRC\"/deploy/make-release new release >/dev/null && \"$SRC\"/deploy/serve start release " +
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 >/dev/null && \"$SRC\"/deploy/serve start release " +
                     m_nginxHost.section(':', 1) + " nginx",
                 keys, {"SRC=" SOURCE_DIR}));
 }
@@ -284,7 +284,7 @@ void TestUpdater::signedRelease()
     QFETCH(bool, signedMode);
     QFETCH(QString, reason);
     const QString keys = m_keys.path();
-    QVERIFY(run("\"$SRC\"/deploy/make-release new release --file-version 1.7.0.0 --sign vendor.key >/dev/null", keys,
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 --sign vendor.key >/dev/null", keys,
                 {"SRC=" SOURCE_DIR}));
     QVERIFY(run(tamper, keys + "/release"));
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
