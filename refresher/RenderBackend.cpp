@@ -14,9 +14,9 @@ bool RenderBackend::isSoftwareRenderer(const QString& renderer)
     static const QStringList cpuRenderers = {
         QStringLiteral("llvmpipe"),    QStringLiteral("softpipe"),    QStringLiteral("Software Rasterizer"),
         QStringLiteral("SwiftShader"), QStringLiteral("GDI Generic"), QStringLiteral("Microsoft Basic Render")};
-    return renderer.trimmed().isEmpty() || std::any_of(cpuRenderers.begin(), cpuRenderers.end(), [&](const QString& cpu) {
-               return renderer.contains(cpu, Qt::CaseInsensitive);
-           });
+    return renderer.trimmed().isEmpty() ||
+           std::any_of(cpuRenderers.begin(), cpuRenderers.end(),
+                       [&](const QString& cpu) { return renderer.contains(cpu, Qt::CaseInsensitive); });
 }
 
 bool RenderBackend::chooseForThisMachine()

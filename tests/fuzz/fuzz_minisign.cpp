@@ -17,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(signature->globalSignature.size() == 64, "fixed global size");
     require(!signature->trustedComment.contains('\n'), "one-line comment");
     const QByteArray algorithm = signature->algorithm == MinisignFormat::Algorithm::Prehashed ? "ED" : "Ed";
-    const QByteArray again = "untrusted comment: x\n" + (algorithm + signature->keyId + signature->signature).toBase64() +
-                             "\ntrusted comment: " + signature->trustedComment + "\n" +
-                             signature->globalSignature.toBase64() + "\n";
+    const QByteArray again =
+        "untrusted comment: x\n" + (algorithm + signature->keyId + signature->signature).toBase64() +
+        "\ntrusted comment: " + signature->trustedComment + "\n" + signature->globalSignature.toBase64() + "\n";
     const auto reparsed = MinisignFormat::parseSignature(again);
     require(reparsed && reparsed->trustedComment == signature->trustedComment &&
                 reparsed->signature == signature->signature && reparsed->keyId == signature->keyId,

@@ -1,7 +1,4 @@
-// Guards the main window: the enable box's messages and bounds, the schedule (due at the first tick at or after the
-// next run time, re-armed from the refresh, one more refresh after unticking), fresh tokens, the bounded start-up
-// check that starts update only for another "v" tag, settings across a restart, the program's lifetime, and the
-// real web view asking for the URL.
+// Guards the window: enable box, schedule, start-up check, settings, lifetime, renderer choice, real web view.
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
@@ -10,6 +7,7 @@
 #include "Form1.h"
 #include "IniFile.h"
 #include "IntervalParser.h"
+#include "RenderBackend.h"
 #include "UpdateServer.h"
 
 #include <QApplication>
@@ -19,8 +17,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStringEncoder>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 class FakeClock final : public Clock
@@ -47,13 +45,16 @@ private slots:
         QTest::addColumn<QString>("interval");
         QTest::addColumn<QStringList>("messages");
         const QString invalid = IntervalParser::invalidMessage();
-        QTest::newRow("no URL") << "" << "5" << QStringList{u"请先设定网址"_qs};
-        QTest::newRow("no interval") << "x.org" << "" << QStringList{u"请先设定间隔时间"_qs};
-        QTest::newRow("neither") << "" << "" << QStringList{u"请先设定网址"_qs};
-        QTest::newRow("not a number") << "x.org" << "abc" << QStringList{invalid};
-        QTest::newRow("over a year") << "x.org" << "31536001" << QStringList{invalid};
-        QTest::newRow("a year") << "x.org" << "31536000" << QStringList{};
-        QTest::newRow("zero") << "x.org" << "0" << QStringList{};
+        const auto row = [](const char* name, const char* url, const char* interval, const QStringList& messages) {
+            QTest::newRow(name) << QString(url) << QString(interval) << messages;
+        };
+        row("no URL", "", "5", {u"请先设定网址"_qs});
+        row("no interval", "x.org", "", {u"请先设定间隔时间"_qs});
+        row("neither", "", "", {u"请先设定网址"_qs});
+        row("not a number", "x.org", "abc", {invalid});
+        row("over a year", "x.org", "31536001", {invalid});
+        row("a year", "x.org", "31536000", {});
+        row("zero", "x.org", "0", {});
     }
     void enableBox()
     {
@@ -68,7 +69,8 @@ private slots:
         QCOMPARE(eventsStartingWith("message "), messages);
         QCOMPARE(w.Check1->isChecked(), messages.isEmpty());
         if (messages.isEmpty())
-            QCOMPARE(w.Label5->text(), u"下次执行时间为"_qs + DateTimeText::general(clock.time.addSecs(interval.toInt())));
+            QCOMPARE(w.Label5->text(),
+                     u"下次执行时间为"_qs + DateTimeText::general(clock.time.addSecs(interval.toInt())));
     }
 
     void schedule()
@@ -128,8 +130,8 @@ private slots:
         server.on(QStringLiteral("/updata/pagewell/auto.asp"), reply);
         UpdateServer::setHostsForTesting(server.host(), server.host());
         QStringEncoder gb18030("GB18030");
-        QVERIFY(writeFile(folder.path("user.ini"),
-                          gb18030.encode("[" + QString::fromUtf8(BuildConfig::ProductName) + "]\r\nTEXT2=x.org\r\nTEXT1=7\r\n")));
+        QVERIFY(writeFile(folder.path("user.ini"), gb18030.encode("[" + QString::fromUtf8(BuildConfig::ProductName) +
+                                                                  "]\r\nTEXT2=x.org\r\nTEXT1=7\r\n")));
         Form1 w;
         QStringList urls;
         w.setNavigatorForTesting([&urls](const QUrl& url) { urls.append(url.toString()); });
@@ -145,7 +147,9 @@ private slots:
         QCOMPARE(w.Text1->text(), QStringLiteral("7"));
         w.Text1->setText(QStringLiteral("9"));
         w.close();
-        QCOMPARE(IniFile(folder.path("user.ini")).value(QString::fromUtf8(BuildConfig::ProductName), "TEXT1").value_or(""), "9");
+        QCOMPARE(
+            IniFile(folder.path("user.ini")).value(QString::fromUtf8(BuildConfig::ProductName), "TEXT1").value_or(""),
+            "9");
     }
 
     void livesUntilLastWindowCloses()
@@ -163,6 +167,13 @@ private slots:
         lived.start();
         QCoreApplication::exec();
         QVERIFY2(lived.elapsed() >= 300 && lived.elapsed() < 10000, qPrintable(QString::number(lived.elapsed())));
+    }
+
+    void softwareRenderer()
+    {
+        QVERIFY(RenderBackend::isSoftwareRenderer(QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)")));
+        QVERIFY(RenderBackend::isSoftwareRenderer(QString()));
+        QVERIFY(!RenderBackend::isSoftwareRenderer(QStringLiteral("Mesa Intel(R) UHD Graphics 620 (KBL GT2)")));
     }
 
     void webViewFetchesTheUrl()

@@ -1,12 +1,9 @@
-// Guards the rules both programs decide by: the refresh URL and its token, the interval, the schedule, the
-// version tags (exact in unsigned mode, newer-only in signed mode), file names, lengths, the progress scale, the
-// start pause and the file URLs.
+// Guards the rules: refresh URL and token, interval, tags and versions in both modes, names, lengths, bar, pause.
 #include "ContentLength.h"
 #include "FileList.h"
 #include "IntervalParser.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
-#include "RefreshSchedule.h"
 #include "RefreshUrl.h"
 #include "StartPause.h"
 #include "UpdateCheck.h"
@@ -36,13 +33,15 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("url");
-        QTest::newRow("no scheme") << "example.com" << "http://example.com" << "http://example.com?rn=T";
-        QTest::newRow("query") << "example.com/a?b=1" << "http://example.com/a?b=1" << "http://example.com/a?b=1&rn=T";
-        QTest::newRow("scheme in capitals") << "HTTPS://x.org" << "HTTPS://x.org" << "HTTPS://x.org?rn=T";
-        QTest::newRow("other scheme") << "ftp://x.org/?" << "ftp://x.org/?" << "ftp://x.org/?&rn=T";
-        QTest::newRow("port is no scheme") << "localhost:8080/p" << "http://localhost:8080/p"
-                                           << "http://localhost:8080/p?rn=T";
-        QTest::newRow("empty") << "" << "http://" << "http://?rn=T";
+        const auto row = [](const char* typed, const char* field, const char* url) {
+            QTest::newRow(typed) << QString(typed) << QString(field) << QString(url);
+        };
+        row("example.com", "http://example.com", "http://example.com?rn=T");
+        row("example.com/a?b=1", "http://example.com/a?b=1", "http://example.com/a?b=1&rn=T");
+        row("HTTPS://x.org", "HTTPS://x.org", "HTTPS://x.org?rn=T");
+        row("ftp://x.org/?", "ftp://x.org/?", "ftp://x.org/?&rn=T");
+        row("localhost:8080/p", "http://localhost:8080/p", "http://localhost:8080/p?rn=T");
+        row("", "http://", "http://?rn=T");
     }
     void refreshUrl()
     {
@@ -65,9 +64,17 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("seconds");
-        for (const auto& [text, seconds] : {std::pair{"0", "0"}, {" 5 ", "5"}, {"31536000", "31536000"},
-                                            {"31536001", "none"}, {"-1", "none"}, {"+5", "none"}, {"5.0", "none"},
-                                            {"1e3", "none"}, {"abc", "none"}, {"", "none"}, {"\u0665", "none"},
+        for (const auto& [text, seconds] : {std::pair{"0", "0"},
+                                            {" 5 ", "5"},
+                                            {"31536000", "31536000"},
+                                            {"31536001", "none"},
+                                            {"-1", "none"},
+                                            {"+5", "none"},
+                                            {"5.0", "none"},
+                                            {"1e3", "none"},
+                                            {"abc", "none"},
+                                            {"", "none"},
+                                            {"\u0665", "none"},
                                             {"99999999999999999999", "none"}})
             QTest::addRow("%s", text) << QString::fromUtf8(text) << QString::fromUtf8(seconds);
     }
@@ -75,21 +82,6 @@ private slots:
     {
         QFETCH(QString, text);
         QTEST(shown(IntervalParser::seconds(text)), "seconds");
-    }
-
-    void schedule()
-    {
-        RefreshSchedule schedule;
-        const QDateTime t0(QDate(2026, 1, 1), QTime(23, 59, 58));
-        QVERIFY(!schedule.isDue(t0.addYears(1)));
-        QCOMPARE(schedule.arm(t0, 3), t0.addSecs(3));
-        QVERIFY(!schedule.isDue(t0.addSecs(2)));
-        // A late tick still finds it due, and the run counts the time it came due at.
-        QVERIFY(schedule.isDue(t0.addSecs(5)));
-        QCOMPARE(schedule.countRun(), t0.addSecs(3));
-        QCOMPARE(schedule.runCount(), 1);
-        schedule.disarm();
-        QVERIFY(!schedule.isDue(t0.addSecs(100)));
     }
 
     void refresherTag_data()
@@ -155,8 +147,9 @@ private slots:
         QTest::newRow("two") << "setup.exe|data.dat" << QStringList{"setup.exe", "data.dat"}
                              << QStringList{"setup.exe", "data.dat"};
         QTest::newRow("empty names stay") << "|a||" << QStringList{"", "a", "", ""} << QStringList{"a"};
-        const QStringList hostile{"../x", "/etc/x", "C:\\x", "a\\b", "C:x", "x/", ".", "..", "nul.txt", "COM1",
-                                  "a\r\n", QString(QChar(0)) + "x", "lpt9.dat"};
+        const QStringList hostile{"../x",    "/etc/x", "C:\\x",   "a\\b", "C:x",   "x/",
+                                  ".",       "..",     "nul.txt", "COM1", "a\r\n", QString(QChar(0)) + "x",
+                                  "lpt9.dat"};
         QTest::newRow("hostile") << hostile.join('|') << hostile << QStringList{};
         QTest::newRow("plain") << "a#b|COM10|..a|a b" << QStringList{"a#b", "COM10", "..a", "a b"}
                                << QStringList{"a#b", "COM10", "..a", "a b"};
@@ -174,7 +167,8 @@ private slots:
     void fileUrl()
     {
         UpdateServer::setHostsForTesting(QStringLiteral("h:1"), QStringLiteral("h:2"));
-        QCOMPARE(UpdateServer::fileUrl(QStringLiteral("a#b?c%d e")), QStringLiteral("http://h:2/updata/a%23b%3Fc%25d%20e"));
+        QCOMPARE(UpdateServer::fileUrl(QStringLiteral("a#b?c%d e")),
+                 QStringLiteral("http://h:2/updata/a%23b%3Fc%25d%20e"));
         QCOMPARE(UpdateServer::fileUrl(QStringLiteral("Pagewell")), QStringLiteral("http://h:2/updata/Pagewell"));
         UpdateServer::setHostsForTesting({}, {});
     }
@@ -183,10 +177,16 @@ private slots:
     {
         QTest::addColumn<QByteArray>("header");
         QTest::addColumn<QString>("length");
-        for (const auto& [header, length] : {std::pair{"2500", "2500"}, {" 0 ", "0"}, {"9223372036854775807",
-                                            "9223372036854775807"}, {"9223372036854775808", "none"}, {"-1", "none"},
-                                            {"+1", "none"}, {"12ab", "none"}, {"1.0", "none"}, {"1, 1", "none"},
-                                            {"", "none"}})
+        for (const auto& [header, length] : {std::pair{"2500", "2500"},
+                                             {" 0 ", "0"},
+                                             {"9223372036854775807", "9223372036854775807"},
+                                             {"9223372036854775808", "none"},
+                                             {"-1", "none"},
+                                             {"+1", "none"},
+                                             {"12ab", "none"},
+                                             {"1.0", "none"},
+                                             {"1, 1", "none"},
+                                             {"", "none"}})
             QTest::addRow("%s", header) << QByteArray(header) << QString::fromLatin1(length);
     }
     void contentLength()
@@ -199,8 +199,8 @@ private slots:
     {
         using Bar = ProgressScale::Bar;
         QCOMPARE(ProgressScale::running(1024, 2500), (Bar{2500, 1024}));
-        QCOMPARE(ProgressScale::running(10, -1), (Bar{0, 0}));  // busy bar
-        QCOMPARE(ProgressScale::running(0, 0), (Bar{1, 0}));    // empty, not busy
+        QCOMPARE(ProgressScale::running(10, -1), (Bar{0, 0})); // busy bar
+        QCOMPARE(ProgressScale::running(0, 0), (Bar{1, 0}));   // empty, not busy
         QCOMPARE(ProgressScale::running(5000, 2500), (Bar{2500, 2500}));
         const qint64 big = qint64(5) << 32;
         const Bar half = ProgressScale::running(big / 2, big);

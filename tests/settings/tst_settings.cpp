@@ -1,6 +1,4 @@
-// Guards user.ini: one line rewritten and every other byte kept, GB18030 (four-byte characters, 0x5D inside Chinese
-// names), where missing keys and sections go, names without regard to case, CRLF, idempotent saves, no key made by a
-// line break, a missing key emptying its field, and a save killed at any moment leaving both fields of one save.
+// Guards user.ini: bytes kept, GB18030, key and section placement, case, CRLF, idempotence, kill-safe saves.
 #include "../support/Fixture.h"
 #include "IniFile.h"
 #include "Module1.h"
@@ -30,25 +28,20 @@ private slots:
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("value");
         QTest::addColumn<QByteArray>("after");
-        QTest::newRow("replace keeps every other byte")
-            << QByteArray("; note\n[Other]\r\nTEXT1=x\r\n[S]\r\nTEXT1=old\nX=\xff\xfe keep\n\n") << "S" << "new"
-            << QByteArray("; note\n[Other]\r\nTEXT1=x\r\n[S]\r\nTEXT1=new\r\nX=\xff\xfe keep\n\n");
-        QTest::newRow("missing key after the last non-blank line")
-            << QByteArray("[S]\r\nA=1\r\n\r\n[T]\r\n") << "S" << "v"
-            << QByteArray("[S]\r\nA=1\r\nTEXT1=v\r\n\r\n[T]\r\n");
-        QTest::newRow("missing section at the end") << QByteArray("[T]\r\nA=1") << "S" << "v"
-                                                     << QByteArray("[T]\r\nA=1\r\n[S]\r\nTEXT1=v\r\n");
-        QTest::newRow("new file") << QByteArray() << "S" << "v" << QByteArray("[S]\r\nTEXT1=v\r\n");
-        QTest::newRow("names without regard to case") << QByteArray("[s]\r\ntext1 = old\r\n") << "S" << "new"
-                                                       << QByteArray("[s]\r\ntext1 = new\r\n");
-        QTest::newRow("four-byte character") << QByteArray() << "S" << QString::fromUtf8("\xF0\xA0\x80\x80")
-                                             << QByteArray("[S]\r\nTEXT1=\x95\x32\x82\x36\r\n");
+        const auto row = [](const char* name, const QByteArray& before, const QString& section, const QString& value,
+                            const QByteArray& after) { QTest::newRow(name) << before << section << value << after; };
+        row("replace keeps every other byte", "; note\n[Other]\r\nTEXT1=x\r\n[S]\r\nTEXT1=old\nX=\xff\xfe keep\n\n",
+            "S", "new", "; note\n[Other]\r\nTEXT1=x\r\n[S]\r\nTEXT1=new\r\nX=\xff\xfe keep\n\n");
+        row("missing key after the last non-blank line", "[S]\r\nA=1\r\n\r\n[T]\r\n", "S", "v",
+            "[S]\r\nA=1\r\nTEXT1=v\r\n\r\n[T]\r\n");
+        row("missing section at the end", "[T]\r\nA=1", "S", "v", "[T]\r\nA=1\r\n[S]\r\nTEXT1=v\r\n");
+        row("new file", "", "S", "v", "[S]\r\nTEXT1=v\r\n");
+        row("names without regard to case", "[s]\r\ntext1 = old\r\n", "S", "new", "[s]\r\ntext1 = new\r\n");
+        row("four-byte character", "", "S", QString::fromUtf8("\xF0\xA0\x80\x80"), "[S]\r\nTEXT1=\x95\x32\x82\x36\r\n");
         // 乚 is 81 5D in GB18030: the second byte is the code of ']'.
-        QTest::newRow("0x5D inside a Chinese name")
-            << gb(u"[岚乚]\r\nTEXT1=old\r\n[乚]\r\n"_qs) << u"岚乚"_qs << u"网页"_qs
-            << gb(u"[岚乚]\r\nTEXT1=网页\r\n[乚]\r\n"_qs);
-        QTest::newRow("line break in a value") << QByteArray("[S]\r\nTEXT1=a\r\n") << "S" << "b\r\nTEXT2=9"
-                                               << QByteArray("[S]\r\nTEXT1=b  TEXT2=9\r\n");
+        row("0x5D inside a Chinese name", gb(u"[岚乚]\r\nTEXT1=old\r\n[乚]\r\n"_qs), u"岚乚"_qs, u"网页"_qs,
+            gb(u"[岚乚]\r\nTEXT1=网页\r\n[乚]\r\n"_qs));
+        row("line break in a value", "[S]\r\nTEXT1=a\r\n", "S", "b\r\nTEXT2=9", "[S]\r\nTEXT1=b  TEXT2=9\r\n");
     }
     void store()
     {
@@ -59,7 +52,8 @@ private slots:
         const std::optional<QByteArray> after = IniFile::withValue(before, section, key, value);
         QTEST(after.value_or("(refused)"), "after");
         QCOMPARE(IniFile::withValue(*after, section, key, value), after);
-        QCOMPARE(IniFile::valueIn(*after, section, key).value_or("(none)"), value.replace(u'\r', u' ').replace(u'\n', u' '));
+        QCOMPARE(IniFile::valueIn(*after, section, key).value_or("(none)"),
+                 value.replace(u'\r', u' ').replace(u'\n', u' '));
         QVERIFY(!IniFile::valueIn(*after, section, QStringLiteral("TEXT2")));
     }
 

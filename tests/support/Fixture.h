@@ -56,7 +56,7 @@ struct TestFolder
     // Hidden entries included: a temporary file left behind shows here.
     QStringList entries() const
     {
-        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                          QDir::Name);
+        return QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 };

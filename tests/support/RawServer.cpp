@@ -4,7 +4,8 @@
 
 QByteArray RawServer::reply(const QByteArray& body, int status, const QByteArray& headers)
 {
-    const QByteArray length = headers.isNull() ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n" : headers;
+    const QByteArray length =
+        headers.isNull() ? "Content-Length: " + QByteArray::number(body.size()) + "\r\n" : headers;
     return "HTTP/1.1 " + QByteArray::number(status) + " X\r\nConnection: close\r\n" + length + "\r\n" + body;
 }
 

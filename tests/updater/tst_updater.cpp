@@ -1,8 +1,4 @@
-// Guards the updater: the three start-up outcomes with their messages before any window shows, newer-only in signed
-// mode, the refresher stopped before anything is fetched, error pages as lists, plain names only, one transfer at a
-// time, percent-encoded names, every broken transfer leaving the old program and no temporary file with a reason
-// shown, the announced length, permission bits, the hand-over two seconds after the write, what cannot be started,
-// and signed releases made by deploy/make-release checked file by file against the real nginx.
+// Guards the updater: start-up outcomes, list, names, broken transfers, hand-over, signed releases on nginx.
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
@@ -76,7 +72,8 @@ void TestUpdater::initTestCase()
     m_vendorKey = QString::fromLatin1(readFile(keys + "/vendor.pub").split('\n').value(1));
     QVERIFY(QDir().mkpath(keys + "/new") && writeFile(keys + "/new/Pagewell", "#!/bin/sh\n# the new program\n"));
     m_nginxHost = RawServer::refusingHost();
-    QVERIFY(run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 >/dev/null && \"$SRC\"/deploy/serve start release " +
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 >/dev/null && "
+                "\"$SRC\"/deploy/serve start release " +
                     m_nginxHost.section(':', 1) + " nginx",
                 keys, {"SRC=" SOURCE_DIR}));
 }
@@ -87,8 +84,8 @@ void TestUpdater::init()
     m_folder.reset();
     m_folder = std::make_unique<TestFolder>();
     QVERIFY(writeFile(m_folder->path("Pagewell"), OldProgram));
-    QVERIFY(QFile::setPermissions(m_folder->path("Pagewell"), QFile::ReadOwner | QFile::WriteOwner |
-                                                                  QFile::ExeOwner | QFile::ReadGroup));
+    QVERIFY(QFile::setPermissions(m_folder->path("Pagewell"),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup));
     m_server = std::make_unique<RawServer>(&events());
     UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
 }
@@ -161,11 +158,14 @@ void TestUpdater::fileList_data()
     QTest::addColumn<QString>("list");
     QTest::addColumn<QString>("fetched");
     QTest::addColumn<QStringList>("launched");
-    QTest::newRow("one") << "Pagewell" << "Pagewell" << QStringList{"launch Pagewell"};
-    QTest::newRow("one at a time") << "setup|data.dat" << "setup" << QStringList{"launch setup"};
-    QTest::newRow("first not plain") << "../x|Pagewell" << "Pagewell" << QStringList{u"message 无法启动：../x"_qs};
-    QTest::newRow("encoded name") << "a#b" << "a%23b" << QStringList{"launch a#b"};
-    QTest::newRow("nothing plain") << "/etc/x|a\\b|" << "" << QStringList{};
+    const auto row = [](const char* name, const char* list, const char* fetched, const QStringList& launched) {
+        QTest::newRow(name) << QString(list) << QString(fetched) << launched;
+    };
+    row("one", "Pagewell", "Pagewell", {"launch Pagewell"});
+    row("one at a time", "setup|data.dat", "setup", {"launch setup"});
+    row("first not plain", "../x|Pagewell", "Pagewell", {u"message 无法启动：../x"_qs});
+    row("encoded name", "a#b", "a%23b", {"launch a#b"});
+    row("nothing plain", "/etc/x|a\\b|", "", {});
 }
 
 void TestUpdater::fileList()
@@ -177,8 +177,8 @@ void TestUpdater::fileList()
     m_server->on(QStringLiteral("/updata/updata.asp"), list.toUtf8());
     m_server->on("/updata/" + fetched, "new " + fetched.toUtf8());
     const auto w = start();
-    QCOMPARE(events().filter(QRegularExpression("^/updata/[^u]")), fetched.isEmpty() ? QStringList{}
-                                                                                     : QStringList{"/updata/" + fetched});
+    QCOMPARE(events().filter(QRegularExpression("^/updata/[^u]")),
+             fetched.isEmpty() ? QStringList{} : QStringList{"/updata/" + fetched});
     if (fetched.isEmpty()) {
         QCOMPARE(w->Label2->text(), Failed + u"更新文件列表中没有可下载的文件"_qs);
         QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
@@ -217,17 +217,16 @@ void TestUpdater::transfer_data()
                                    << "";
     QTest::newRow("stall") << script(headers("Content-Length: 5000\r\n") + body.first(3000), RawServer::After::Hang)
                            << OldProgram << u"没有收到任何数据"_qs;
-    QTest::newRow("larger than the disk") << script(headers("Content-Length: 9000000000000000000\r\n"),
-                                                    RawServer::After::Hang)
-                                          << OldProgram << u"磁盘空间不足"_qs;
+    QTest::newRow("larger than the disk")
+        << script(headers("Content-Length: 9000000000000000000\r\n"), RawServer::After::Hang) << OldProgram
+        << u"磁盘空间不足"_qs;
     QTest::newRow("length not a number") << script(headers("Content-Length: 12ab\r\n") + body) << OldProgram
                                          << u"文件长度无效"_qs;
     QTest::newRow("404") << script(RawServer::reply("missing", 404)) << OldProgram << "HTTP 404";
     QTest::newRow("redirect") << script(RawServer::reply("", 302, "Location: /updata/x\r\nContent-Length: 0\r\n"))
                               << OldProgram << "HTTP 302";
     QTest::newRow("endless body") << script(headers(""), RawServer::After::Endless) << OldProgram << u"超过了"_qs;
-    QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000)
-                                        << "";
+    QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000) << "";
     QTest::newRow("no length") << script(headers("") + body) << body << "";
     QTest::newRow("empty") << script(RawServer::reply("")) << QByteArray() << "";
 }
@@ -284,8 +283,9 @@ void TestUpdater::signedRelease()
     QFETCH(bool, signedMode);
     QFETCH(QString, reason);
     const QString keys = m_keys.path();
-    QVERIFY(run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 --sign vendor.key >/dev/null", keys,
-                {"SRC=" SOURCE_DIR}));
+    QVERIFY(
+        run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 --sign vendor.key >/dev/null",
+            keys, {"SRC=" SOURCE_DIR}));
     QVERIFY(run(tamper, keys + "/release"));
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
     const auto w = start(signedMode ? m_vendorKey : "");
