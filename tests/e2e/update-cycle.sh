@@ -36,7 +36,7 @@ if [ "$mode" = kill ]; then
     for run in $(seq 24); do
         cp "$work/old" "$work/installed/Pagewell"
         "$work/installed/update" >/dev/null 2>&1 &
-        sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 3 * r / 32767 }')"
+        sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 4.5 * r / 32767 }')"
         kill -KILL $! 2>/dev/null || true
         wait $! 2>/dev/null || true
         if cmp -s "$work/installed/Pagewell" "$work/old"; then old=$((old + 1))

@@ -1,6 +1,7 @@
 #include "RawServer.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 
 QByteArray RawServer::reply(const QByteArray& body, int status, const QByteArray& headers)
 {
@@ -41,6 +42,20 @@ void RawServer::answer(QTcpSocket* socket)
     if (m_log)
         m_log->append(target);
     const Script script = m_scripts.value(target, m_scripts.value(target.section(u'?', 0, 0), Script{reply("", 404)}));
+    if (script.after == After::Trickle) {
+        // A quarter of the bytes every 400 ms, then the end of the reply.
+        auto* timer = new QTimer(socket);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, script, sent = qsizetype(0)]() mutable {
+            socket->write(script.bytes.mid(sent, script.bytes.size() / 4 + 1));
+            sent += script.bytes.size() / 4 + 1;
+            if (sent >= script.bytes.size()) {
+                timer->stop();
+                socket->disconnectFromHost();
+            }
+        });
+        timer->start(400);
+        return;
+    }
     socket->write(script.bytes);
     if (script.after == After::Close) {
         socket->disconnectFromHost();

@@ -6,7 +6,8 @@
 
 // A loopback HTTP server for replies no real server sends on purpose: each request gets the literal bytes given for
 // its target (or, failing that, its path), and then the connection is closed, left hanging, or fed filler until the
-// client goes away. Every target asked for is logged, in order, to `log`.
+// client goes away, or the bytes are trickled out a quarter at a time. Every target asked for is logged, in order, to
+// `log`.
 class RawServer : public QObject
 {
 public:
@@ -15,6 +16,7 @@ public:
         Close,
         Hang,
         Endless,
+        Trickle, // in place of sending the bytes at once
     };
     struct Script
     {

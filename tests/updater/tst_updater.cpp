@@ -186,6 +186,7 @@ void TestUpdater::fileList()
     }
     const QString name = QUrl::fromPercentEncoding(fetched.toUtf8());
     QCOMPARE(readFile(m_folder->path(name)), "new " + fetched.toUtf8());
+    QCOMPARE(w->Label2->text(), QDir::toNativeSeparators(m_folder->path(name)));
     // A replaced file keeps its permission bits; a new first file is made a program.
     QCOMPARE(QFileInfo(m_folder->path(name)).isExecutable(), name == list.section('|', 0, 0) || name == "Pagewell");
     if (name == "Pagewell")
@@ -228,6 +229,9 @@ void TestUpdater::transfer_data()
     QTest::newRow("endless body") << script(headers(""), RawServer::After::Endless) << OldProgram << u"超过了"_qs;
     QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000) << "";
     QTest::newRow("no length") << script(headers("") + body) << body << "";
+    // 1.6 s in all against a 1 s idle bound: every piece that arrives restarts the bound.
+    QTest::newRow("steady trickle") << script(headers("Content-Length: 5000\r\n") + body, RawServer::After::Trickle)
+                                    << body << "";
     QTest::newRow("empty") << script(RawServer::reply("")) << QByteArray() << "";
 }
 
@@ -275,6 +279,8 @@ void TestUpdater::signedRelease_data()
                                     << u"可信注释"_qs;
     QTest::newRow("missing") << "rm files/Pagewell.minisig" << true << u"缺少签名文件 Pagewell.minisig（HTTP 404）"_qs;
     QTest::newRow("malformed") << "echo broken >files/Pagewell.minisig" << true << u"格式无效"_qs;
+    QTest::newRow("signature of 73 bytes")
+        << "sed -i \"2s|.*|$(head -c 73 /dev/zero | base64 -w0)|\" files/Pagewell.minisig" << true << u"格式无效"_qs;
 }
 
 void TestUpdater::signedRelease()
