@@ -7,7 +7,6 @@
 #include "RefreshUrl.h"
 #include "StartPause.h"
 #include "UpdateCheck.h"
-#include "UpdateServer.h"
 #include "VersionDecision.h"
 
 #include <QTest>
@@ -162,15 +161,6 @@ private slots:
         QStringList plain = names;
         plain.removeIf([](const QString& name) { return !FileList::isPlainFileName(name); });
         QTEST(plain, "plain");
-    }
-
-    void fileUrl()
-    {
-        UpdateServer::setHostsForTesting(QStringLiteral("h:1"), QStringLiteral("h:2"));
-        QCOMPARE(UpdateServer::fileUrl(QStringLiteral("a#b?c%d e")),
-                 QStringLiteral("http://h:2/updata/a%23b%3Fc%25d%20e"));
-        QCOMPARE(UpdateServer::fileUrl(QStringLiteral("Pagewell")), QStringLiteral("http://h:2/updata/Pagewell"));
-        UpdateServer::setHostsForTesting({}, {});
     }
 
     void contentLength_data()
