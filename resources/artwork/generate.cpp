@@ -142,7 +142,7 @@ int main(int argc, char* argv[])
     bool ok = windowIcon().save(folder + QStringLiteral("/window-icon.png")) &&
               banner().save(folder + QStringLiteral("/banner.png")) &&
               aboutIcon().save(folder + QStringLiteral("/about-icon.png"));
-    // The desktop menu's icon, in the sizes the icon theme specification's hicolor theme looks for.
+    // The desktop menu's icon, in the sizes desktops look for in the hicolor icon theme.
     for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
         const QString dir = QStringLiteral("%1/icons/hicolor/%2x%2/apps").arg(folder).arg(size);
         ok = ok && QDir().mkpath(dir) && windowIcon(size).save(dir + QStringLiteral("/pagewell.png"));
