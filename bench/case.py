@@ -296,7 +296,13 @@ def stop_everything(keep=()):
             time.sleep(0.05)
 
 
-CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence, "idle": case_idle}
+def case_soak(plan, display, work, server):
+    import soak
+    return soak.run(plan, display, work, server, sys.modules[__name__])
+
+
+CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence, "idle": case_idle,
+         "soak": case_soak}
 
 
 def main():

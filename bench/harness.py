@@ -19,15 +19,18 @@ ROOT = os.path.dirname(HERE)
 sys.path.insert(0, HERE)
 
 import report  # noqa: E402
+import soak  # noqa: E402
 
-ALL = ["B1", "B2", "B3", "B4", "B5", "B6"]
+ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7"]
 
 # Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
 PLANS = {
     "full": {"B1": 10, "B1_warmup": 1, "B2": 3, "B3": 3, "B3_settle": 10, "B4": [(1, 30), (3, 30)], "B5": 3,
-             "B5_mib": 256, "B6": 3, "B6_seconds": 60, "B6_settle": 10, "info_runs": True},
+             "B5_mib": 256, "B6": 3, "B6_seconds": 60, "B6_settle": 10, "B7_seconds": 1800, "B7_sample": 30,
+             "B7_soak_kills": [], "B7_kill_rows": True, "B7_kill_seconds": 100, "info_runs": True},
     "quick": {"B1": 1, "B1_warmup": 0, "B2": 0, "B3": 1, "B3_settle": 1, "B4": [(1, 2)], "B5": 1, "B5_mib": 4,
-              "B6": 1, "B6_seconds": 2, "B6_settle": 1, "info_runs": False},
+              "B6": 1, "B6_seconds": 2, "B6_settle": 1, "B7_seconds": 40, "B7_sample": 10, "B7_soak_kills": [25],
+              "B7_kill_rows": False, "info_runs": False},
 }
 
 
@@ -294,6 +297,7 @@ def main():
     parser.add_argument("--runs", type=int, help="runs of each benchmark in place of the plan's count")
     parser.add_argument("--keep-work", action="store_true", help="keep each run's folder and program logs")
     parser.add_argument("--command", default="bench/run", help="the command line recorded in the document")
+    parser.add_argument("--soak-minutes", type=float, help="how long B7's soaks run (30 in a full run)")
     args = parser.parse_args()
 
     if os.geteuid() != 0:
@@ -301,6 +305,8 @@ def main():
     plan = dict(PLANS["quick" if args.quick else "full"])
     if args.runs:
         plan.update({key: args.runs for key in ("B1", "B2", "B3", "B5", "B6")})
+    if args.soak_minutes:
+        plan["B7_seconds"] = round(args.soak_minutes * 60)
     run = Runner(args)
     if run.why_not:
         print(f"bench: {run.why_not}; the benchmarks serve the configured host on a private loopback, so nothing "
@@ -311,7 +317,7 @@ def main():
             sys.exit(f"bench: {program} is missing; build it first")
     before = busy_state()
     rows = []
-    steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6}
+    steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6, "B7": soak.benchmark}
     for key in [k.strip().upper() for k in args.only.split(",") if k.strip()]:
         log(f"{key} ...")
         rows += steps[key](run, plan)

@@ -5,6 +5,7 @@ refresher's version check, and notes when each request arrived on the same monot
 start programs, so "process start to request" needs no clock translation.
 """
 
+import random
 import socket
 import struct
 import threading
@@ -14,6 +15,12 @@ import zlib
 START_PAGE = "/updata/pagewell/wellhome.asp"
 VERSION_CHECK = "/updata/pagewell/auto.asp"
 CADENCE_PAGE = "/bench/cadence.html"
+# The soak's pages: the same page with a little script and two pictures, once as Pagewell refreshes it and once
+# reloading itself every second with a fresh token (what BaselineView shows in the soak).
+SOAK_PAGE = "/bench/soak.html"
+SOAK_SELF_PAGE = "/bench/soak-self.html"
+SOAK_SCRIPT = "/bench/soak.js"
+SOAK_PICTURES = ("/bench/soak-a.png", "/bench/soak-b.png")
 
 # What the version check gets: an answer saying there is no update, a connection reset right after the request
 # was read, or an accepted connection that is never answered.
@@ -58,6 +65,37 @@ REFERENCE_CSS = (b"body{font-family:sans-serif;margin:12px;color:#222;background
                  b"h1{font-size:20px}table{border-collapse:collapse}td{border:1px solid #ccc;padding:2px 6px}")
 CADENCE_HTML = b"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>tick</title></head><body>tick</body></html>"
 
+# A few lines of script of the kind a status page carries: it sums a column into the footer and marks rows.
+SOAK_JS = (b"document.addEventListener('DOMContentLoaded',function(){var rows=document.querySelectorAll('tbody tr');"
+           b"for(var i=0;i<rows.length;i+=7){rows[i].className='mark';}"
+           b"document.getElementById('marked').textContent=String(Math.ceil(rows.length/7));});")
+# Static files as a plain web server sends them: validators and no caching rule, so a browser keeps them.
+STATIC_HEADERS = "Last-Modified: Mon, 06 Jan 2025 08:00:00 GMT\r\nETag: \"pagewell-bench-1\"\r\n"
+# A dynamic page as an ASP or PHP site sends it by default: a browser may keep it in its own cache.
+DYNAMIC_HEADERS = "Cache-Control: private\r\n"
+
+
+def soak_page(query, self_reload, token):
+    """The soak's page, about 60 KB: a heading, two pictures, a 400-row table and a little script. Each answer
+    differs a little (the query and a counter), as a page that is worth refreshing does. With self_reload it
+    moves on by itself after a second to the same page with a fresh token, as a browser tab left on it would."""
+    head = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Soak page</title>"
+    if self_reload:
+        head += f"<meta http-equiv=\"refresh\" content=\"1;url={SOAK_SELF_PAGE}?rn={token}\">"
+    head += ("<link rel=\"stylesheet\" href=\"/bench/ref.css\"><style>.mark{background:#eef}</style>"
+             f"<script src=\"{SOAK_SCRIPT}\"></script></head>")
+    rows = "".join(f"<tr><td>{i}</td><td>站点 {i} 状态</td><td>{(i * 37) % 101}</td><td>{(i * 53) % 997}</td>"
+                   f"<td>2025-01-06 08:{i % 60:02d}</td><td>正常 normal, checked by the monitor</td></tr>"
+                   for i in range(400))
+    body = (f"<body><h1>状态页 Status page</h1><p>Answer {token}, query {query}.</p>"
+            f"<img src=\"{SOAK_PICTURES[0]}\" width=\"400\" height=\"200\" alt=\"\">"
+            f"<img src=\"{SOAK_PICTURES[1]}\" width=\"200\" height=\"200\" alt=\"\">"
+            f"<table><tbody>{rows}</tbody></table><p>Marked rows: <span id=\"marked\">?</span>, "
+            "sum: <span id=\"sum\">?</span></p><script>var s=0;document.querySelectorAll('tbody tr td:nth-child(3)')"
+            ".forEach(function(c){s+=Number(c.textContent);});document.getElementById('sum').textContent=s;"
+            "</script></body></html>")
+    return (head + body).encode("utf-8")
+
 
 class Request:
     def __init__(self, arrived, method, target):
@@ -82,6 +120,9 @@ class LoopServer:
             "/bench/ref.png": ("image/png", _png(400, 200)),
             CADENCE_PAGE: ("text/html; charset=utf-8", CADENCE_HTML),
         }
+        self._static = {SOAK_SCRIPT: ("text/javascript", SOAK_JS), SOAK_PICTURES[0]: ("image/png", _png(400, 200)),
+                        SOAK_PICTURES[1]: ("image/png", _png(200, 200))}
+        self._answers = 0
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
         self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self._listener.bind(("127.0.0.1", port))
@@ -96,6 +137,11 @@ class LoopServer:
     def snapshot(self):
         with self._lock:
             return list(self.requests)
+
+    def count(self, predicate, since=0.0, until=float("inf")):
+        """How many logged requests satisfy predicate and arrived inside [since, until]."""
+        with self._lock:
+            return sum(1 for r in self.requests if since <= r.arrived <= until and predicate(r))
 
     def wait_for(self, predicate, timeout):
         """Waits until some logged request satisfies predicate; returns it, or None when the time is up."""
@@ -173,15 +219,25 @@ class LoopServer:
                     else:
                         self._stop.wait(HANG_LIMIT_S)
                     return
+                caching = "Cache-Control: no-store\r\n"
                 if request.path == VERSION_CHECK:
                     kind, body, status = "text/plain", self.check_reply, "200 OK"
                 elif request.path in self._routes:
                     kind, body = self._routes[request.path]
                     status = "200 OK"
+                elif request.path in (SOAK_PAGE, SOAK_SELF_PAGE):
+                    with self._lock:
+                        self._answers += 1
+                        token = f"{self._answers}x{random.getrandbits(40):010x}"
+                    kind, status, caching = "text/html; charset=utf-8", "200 OK", DYNAMIC_HEADERS
+                    body = soak_page(request.query, request.path == SOAK_SELF_PAGE, token)
+                elif request.path in self._static:
+                    kind, body = self._static[request.path]
+                    status, caching = "200 OK", STATIC_HEADERS
                 else:
                     kind, body, status = "text/plain", b"not found", "404 Not Found"
                 conn.sendall((f"HTTP/1.1 {status}\r\nContent-Type: {kind}\r\nContent-Length: {len(body)}\r\n"
-                              "Cache-Control: no-store\r\n\r\n").encode("latin-1") + body)
+                              f"{caching}\r\n").encode("latin-1") + body)
         except OSError:
             pass
         finally:

@@ -1,0 +1,213 @@
+"""The soak (B7): a program refreshing a page every second for a long time, its memory read every so often.
+
+Run by case.py inside the case's namespaces, with the loopback server and the X server already started. Pagewell
+refreshes the soak page (loopserver.SOAK_PAGE) at interval 1 s from its user.ini, ticked as a user ticks it;
+BaselineView shows the page that reloads itself every second with a fresh token (loopserver.SOAK_SELF_PAGE), so
+what grows in both is the web engine's and what grows only in Pagewell is Pagewell's. The renderer may be killed
+at given moments, to time how long the view is without a page.
+
+The case's plan names: program ("pagewell" or "baseline"), seconds (how long the soak runs from the first
+refresh), sample_every (seconds between memory readings), tick (Pagewell: tick 开启, default yes), kills (seconds
+from the first refresh at which the renderer is killed), env (extra environment for the program).
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import time
+
+import loopserver
+import procstats
+
+# The longest the view may stay without a page after a kill before the wait for it gives up.
+BACK_LIMIT_S = 15.0
+PAGES = (loopserver.START_PAGE, loopserver.SOAK_PAGE, loopserver.SOAK_SELF_PAGE)
+
+
+def command_line(pid):
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read()
+    except OSError:
+        return b""
+
+
+def is_renderer(pid):
+    """Renderers are forked by the web engine's zygote and keep its command line, so a renderer is a child of a
+    zygote (or says --type=renderer, where the engine renames its processes)."""
+    if b"--type=renderer" in command_line(pid):
+        return True
+    stat = procstats.read_stat(pid)
+    return stat is not None and b"--type=zygote" in command_line(stat.ppid)
+
+
+def memory(root_pid):
+    """Total PSS of the process tree, and that of the program's own process and of its renderers apart."""
+    total = own = renderer = 0
+    for pid in procstats.tree(root_pid):
+        kib = procstats.pss_kb(pid) or 0
+        total += kib
+        if pid == root_pid:
+            own = kib
+        elif is_renderer(pid):
+            renderer += kib
+    return {"total_kib": total, "main_kib": own, "renderer_kib": renderer}
+
+
+def launch_baseline(plan, display, work, case):
+    url = f"http://{plan['host']}{loopserver.SOAK_SELF_PAGE}?rn=first"
+    log = open(os.path.join(work, "baseline.log"), "wb")
+    process = subprocess.Popen([plan["baseline"], url], env=case.program_env(display, work, plan.get("env")),
+                               cwd=work, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    log.close()
+    return process
+
+
+def start(plan, display, work, server, case):
+    """Starts the program and returns it with the arrival time of its first refresh of the soak page."""
+    if plan["program"] == "baseline":
+        process = launch_baseline(plan, display, work, case)
+        first = server.wait_for(lambda r: r.path == loopserver.SOAK_SELF_PAGE, 60)
+        if first is None:
+            raise case.CaseError(f"BaselineView asked for no soak page (exit code {process.poll()})")
+        return process, first.arrived
+    url = f"http://{plan['host']}{loopserver.SOAK_PAGE}"
+    process, _ = case.launch(dict(plan, settings={"url": url, "interval": 1}), display, work)
+    case.wait_loaded(server, process, 60)
+    if not plan.get("tick", True):
+        return process, time.monotonic()
+    case.tick_enable_box(display, case.find_window(display, 15))
+    first = server.wait_for(lambda r: r.path == loopserver.SOAK_PAGE and "rn=" in r.query, 10)
+    if first is None:
+        raise case.CaseError("ticking the enable box started no timed refresh")
+    return process, first.arrived
+
+
+def run(plan, display, work, server, case):
+    process, began = start(plan, display, work, server, case)
+    seconds, every = plan["seconds"], plan["sample_every"]
+    kills = sorted(plan.get("kills", []))
+    readings, killed_at = [], []
+    renderers_seen, killed_pids = set(), set()
+    next_reading = began
+    while True:
+        now = time.monotonic()
+        if now - began > seconds:
+            break
+        if process.poll() is not None:
+            raise case.CaseError(f"the program ended during the soak (exit code {process.returncode})")
+        pids = procstats.tree(process.pid)
+        renderers = {pid for pid in pids if is_renderer(pid)}
+        renderers_seen |= renderers
+        if kills and now - began >= kills[0]:
+            kills.pop(0)
+            for pid in renderers:
+                os.kill(pid, signal.SIGKILL)
+                killed_pids.add(pid)
+            killed_at.append(time.monotonic())
+        if now >= next_reading:
+            readings.append(dict(memory(process.pid), t=round(now - began, 1), processes=len(pids)))
+            next_reading += every
+        time.sleep(0.25)
+    ended = time.monotonic()
+    # A refresh that came due just before the end may still be on its way.
+    time.sleep(0.6)
+
+    # A renderer that went away without being killed here is a restart nobody asked for.
+    alive = {pid for pid in procstats.tree(process.pid) if is_renderer(pid)}
+    restarts = len(renderers_seen - alive - killed_pids)
+    page = loopserver.SOAK_SELF_PAGE if plan["program"] == "baseline" else loopserver.SOAK_PAGE
+    refreshes = server.count(lambda r: r.path == page and "rn=" in r.query, began, ended + 0.5)
+    back = []
+    for i, k in enumerate(killed_at):
+        limit = min(killed_at[i + 1] if i + 1 < len(killed_at) else ended, k + BACK_LIMIT_S)
+        again = [r.arrived for r in server.snapshot() if r.path in PAGES and k < r.arrived <= limit]
+        back.append(round(again[0] - k, 3) if again else None)
+    result = {"readings": readings, "refreshes": refreshes, "renderer_restarts": restarts,
+              "renderers_seen": len(renderers_seen), "kills": len(killed_at), "back_after_kill": back,
+              "seconds": round(ended - began, 1),
+              "requests": len([r for r in server.snapshot() if began <= r.arrived <= ended])}
+    if plan["program"] == "pagewell" and plan.get("tick", True):
+        # The schedule runs once a second on whole-second ticks (B4), so the window's run count at the end is
+        # one for the first refresh and one for every whole second after it.
+        result["runs_expected"] = int(ended + 0.5 - began) + 1
+    return result
+
+
+def window(readings, seconds):
+    """The readings of minutes 1 to 3 and of the last five minutes; a soak too short for both (the quick pass)
+    is split in halves instead."""
+    if seconds >= 480:
+        early = [r for r in readings if 60 <= r["t"] <= 180]
+        late = [r for r in readings if r["t"] >= seconds - 300]
+    else:
+        half = len(readings) // 2
+        early, late = readings[:half], readings[half:]
+    return early, late
+
+
+def mib(readings, key="total_kib"):
+    return [r[key] / 1024 for r in readings]
+
+
+def benchmark(run, plan):
+    """B7's rows: Pagewell and BaselineView soaked side by side, then the renderer killed three times, with the
+    schedule on and off."""
+    import report
+    seconds, every = plan["B7_seconds"], plan["B7_sample"]
+    minutes = f"{seconds // 60} min" if seconds % 60 == 0 else f"{seconds} s"
+    base = {"kind": "soak", "seconds": seconds, "sample_every": every}
+    if not shutil.which("xdotool"):
+        run.note("B7: xdotool is not installed (PAGEWELL_WITH_BENCH=1 scripts/install-deps); not run")
+        return []
+    soaked = run.case(dict(base, program="pagewell", kills=plan["B7_soak_kills"]), seconds + 180)
+    view = run.case(dict(base, program="baseline"), seconds + 180) if plan["info_runs"] else None
+    killed = {}
+    if plan["B7_kill_rows"]:
+        for tick in (True, False):
+            killed[tick] = run.case({"kind": "soak", "program": "pagewell", "seconds": plan["B7_kill_seconds"],
+                                     "sample_every": every, "kills": [20, 50, 80], "tick": tick},
+                                    plan["B7_kill_seconds"] + 180)
+
+    rows = []
+    for name, result in (("Pagewell", soaked), ("BaselineView", view)):
+        if not result:
+            continue
+        readings = result["readings"]
+        early, late = window(readings, seconds)
+        if name == "Pagewell":
+            rows.append(report.Row("B7", f"Memory at interval 1 s over {minutes}: total PSS, median of the last "
+                                   "5 min", "MiB", mib(late), mib(early), "minutes 1–3", "ratio_max", 1.10,
+                                   "≤ 1.1 × minutes 1–3"))
+        else:
+            rows.append(report.Row("B7", "(info) BaselineView reloading itself every second, the same", "MiB",
+                                   mib(late), mib(early), "minutes 1–3"))
+        series = " ".join(f"{r['total_kib'] / 1024:.0f}" for r in readings[::2])
+        first, last = readings[0], readings[-1]
+        run.note(f"B7 {name}: total PSS MiB every {2 * every} s from the first refresh: {series}; own process "
+                 f"{first['main_kib'] / 1024:.0f} → {last['main_kib'] / 1024:.0f}, renderer "
+                 f"{first['renderer_kib'] / 1024:.0f} → {last['renderer_kib'] / 1024:.0f}; {result['refreshes']} "
+                 f"page requests with rn= in {result['seconds']:g} s, {result['requests']} requests in all")
+    if soaked:
+        missing = soaked["runs_expected"] - soaked["refreshes"]
+        rows.append(report.Row("B7", "Timed refreshes the server did not see (run count − page requests)", "count",
+                               [missing], goal_kind="max", goal=0, goal_text="0"))
+        rows.append(report.Row("B7", "Renderer restarts nobody induced during the soak", "count",
+                               [soaked["renderer_restarts"]], goal_kind="max", goal=0, goal_text="0"))
+    later = []
+    for tick, text in ((True, "开启 ticked"), (False, "开启 not ticked")):
+        result = killed.get(tick) or (soaked if tick and not plan["B7_kill_rows"] else None)
+        times = [BACK_LIMIT_S if b is None else b for b in result["back_after_kill"]] if result else []
+        if result and None in result["back_after_kill"]:
+            run.note(f"B7 kills, {text}: no page asked for within {BACK_LIMIT_S:g} s after some kills")
+        if result:
+            run.note(f"B7 kills, {text}: seconds without a page after each kill: "
+                     f"{' '.join('–' if b is None else f'{b:.2f}' for b in result['back_after_kill'])}")
+        rows.append(report.Row("B7", f"Without a page after the first renderer kill (SIGKILL), {text}", "s",
+                               times[:1], goal_kind="max", goal=2.0, goal_text="≤ 2 s",
+                               note="" if plan["B7_kill_rows"] or tick else "not run in quick mode"))
+        later += times[1:]
+    if plan["B7_kill_rows"]:
+        rows.append(report.Row("B7", "(info) the same after the second and third kills, both settings", "s", later))
+    return rows
