@@ -4,6 +4,7 @@
 #include "BuildConfig.h"
 #include "ClickableLabel.h"
 #include "Clock.h"
+#include "CommandLine.h"
 #include "DateTimeText.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
@@ -122,6 +123,10 @@ void Form1::createControls()
     connect(Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Image1, &ClickableLabel::clicked, this, &Form1::Image1_Click);
+    // The view's own signal, not its page's: it holds whichever page the view shows.
+    connect(WebBrowser1, &QWebEngineView::renderProcessTerminated, this, &Form1::rendererEnded);
+    m_recovery.setSingleShot(true);
+    connect(&m_recovery, &QTimer::timeout, this, &Form1::reloadAfterCrash);
 
     // The tick runs from the start; the event loop delivers it only after start-up has finished.
     Timer1->start();
@@ -139,7 +144,10 @@ void Form1::setNavigatorForTesting(Navigator navigator)
 
 void Form1::navigate(const QString& url)
 {
+    // A new page replaces whatever a pending recovery would have reloaded.
+    m_recovery.stop();
     const QUrl target(url, QUrl::TolerantMode);
+    m_lastTarget = target;
     if (m_navigator)
         m_navigator(target);
     else
@@ -251,17 +259,28 @@ void Form1::Check1_Click()
             return;
         }
         ensureTimerRuns();
-        const QDateTime next = m_schedule.arm(m_clock->now(), *interval);
+        const QDateTime next = m_schedule.arm(m_clock->now(), m_clock->monotonicMs(), *interval);
         Label5->setText(QStringLiteral("下次执行时间为") + DateTimeText::general(next));
     }
     // Unticking leaves an armed schedule alone: it refreshes once more when it comes due.
+}
+
+void Form1::applyStartOptions(const CommandLine::Options& options)
+{
+    if (options.url)
+        Text2->setText(*options.url);
+    if (options.interval)
+        Text1->setText(*options.interval);
+    // Exactly as a user's tick: with no usable URL or interval the box shows its message and stays unticked.
+    if (options.start)
+        Check1->setChecked(true);
 }
 
 void Form1::Timer1_Timer()
 {
     const QDateTime now = m_clock->now();
     Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
-    if (!m_schedule.isDue(now))
+    if (!m_schedule.isDue(now, m_clock->monotonicMs()))
         return;
 
     deng();
@@ -278,8 +297,27 @@ void Form1::Timer1_Timer()
     }
     ensureTimerRuns();
     // Counted from this refresh, not from the time that came due.
-    const QDateTime next = m_schedule.arm(m_clock->now(), *interval);
+    const QDateTime next = m_schedule.arm(m_clock->now(), m_clock->monotonicMs(), *interval);
     Label5->setText(QStringLiteral("下次执行时间为") + DateTimeText::general(next));
+}
+
+void Form1::rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status)
+{
+    if (status == QWebEnginePage::NormalTerminationStatus)
+        return;
+    // Left alone, the view stays an empty grey area until someone clicks: with nobody watching, that can be days.
+    // Not a timed refresh: the schedule, the run count and the labels are left as they are.
+    m_recovery.start(int(m_backoff.delayAfterCrash(m_clock->monotonicMs())));
+}
+
+void Form1::reloadAfterCrash()
+{
+    // A reload brings up a new renderer and asks the server again (a revalidating request, so no cache answers),
+    // for whatever the view was showing: the refreshed URL or a page the user followed a link to.
+    if (WebBrowser1->url().isEmpty())
+        WebBrowser1->setUrl(m_lastTarget);
+    else
+        WebBrowser1->reload();
 }
 
 void Form1::Image1_Click()

@@ -1,24 +1,29 @@
 #pragma once
 
+#include "RecoveryBackoff.h"
 #include "RefreshSchedule.h"
 #include "frmAbout.h"
 
 #include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QUrl>
+#include <QWebEnginePage>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 
 class Clock;
+namespace CommandLine {
+struct Options;
+}
 class ClickableLabel;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
 class QWebEngineView;
 
 // The refresher's main window: the browser view, the URL and interval fields, the enable box and the one-second
@@ -64,6 +69,9 @@ public:
     void Timer1_Timer();
     void Image1_Click();
 
+    // The command line's fields, then its tick of the enable box. Call once the window has loaded and is shown.
+    void applyStartOptions(const CommandLine::Options& options);
+
     // The About window while it is open, else null.
     frmAbout* aboutWindow() const { return m_about; }
 
@@ -87,10 +95,16 @@ private:
     void createControls();
     void navigate(const QString& url);
     void ensureTimerRuns();
+    // The renderer behind the view has ended: reload what it showed, soon but not in a loop.
+    void rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status);
+    void reloadAfterCrash();
     static QString settingsFile();
 
     const Clock* m_clock;
     RefreshSchedule m_schedule;
+    RecoveryBackoff m_backoff;
+    QTimer m_recovery;
+    QUrl m_lastTarget;
     QPointer<frmAbout> m_about;
     UrlPrompt m_urlPrompt;
     Navigator m_navigator;

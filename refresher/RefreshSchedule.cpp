@@ -1,8 +1,10 @@
 #include "RefreshSchedule.h"
 
-QDateTime RefreshSchedule::arm(const QDateTime& now, qint64 intervalSeconds)
+QDateTime RefreshSchedule::arm(const QDateTime& now, qint64 monotonicMs, qint64 intervalSeconds)
 {
     m_nextRunTime = now.addSecs(intervalSeconds);
+    m_armedAtMs = monotonicMs;
+    m_intervalMs = intervalSeconds * 1000;
     return *m_nextRunTime;
 }
 
@@ -11,9 +13,9 @@ void RefreshSchedule::disarm()
     m_nextRunTime.reset();
 }
 
-bool RefreshSchedule::isDue(const QDateTime& now) const
+bool RefreshSchedule::isDue(const QDateTime& now, qint64 monotonicMs) const
 {
-    return m_nextRunTime.has_value() && now >= *m_nextRunTime;
+    return m_nextRunTime.has_value() && (now >= *m_nextRunTime || monotonicMs - m_armedAtMs >= m_intervalMs);
 }
 
 QDateTime RefreshSchedule::countRun()

@@ -1,22 +1,34 @@
 #include "Artwork.h"
 #include "ChineseUi.h"
+#include "CommandLine.h"
 #include "Form1.h"
 #include "RenderBackend.h"
 
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pagewell"));
-    QApplication::setWindowIcon(QIcon(Artwork::windowIcon()));
 
+    // Qt has taken its own options out of the arguments by now; whatever is left must be ours.
+    QString error;
+    const std::optional<CommandLine::Options> options = CommandLine::parse(QCoreApplication::arguments(), &error);
+    if (!options) {
+        std::fprintf(stderr, "Pagewell: %s %s\n", qPrintable(error), qPrintable(CommandLine::usage()));
+        return 2;
+    }
+
+    QApplication::setWindowIcon(QIcon(Artwork::windowIcon()));
     ChineseUi::installQtTranslations();
     RenderBackend::chooseForThisMachine();
 
     Form1 window;
     window.Form_Load();
     window.show();
+    window.applyStartOptions(*options);
     return app.exec();
 }

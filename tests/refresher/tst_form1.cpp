@@ -1,8 +1,10 @@
-// Guards the window: enable box, schedule, start-up check, settings, lifetime, renderer choice, real web view.
+// Guards the window: enable box, schedule and clock changes, command line, renderer crashes, start-up check, settings,
+// lifetime, renderer choice, real web view.
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
 #include "Clock.h"
+#include "CommandLine.h"
 #include "DateTimeText.h"
 #include "Form1.h"
 #include "IniFile.h"
@@ -15,17 +17,25 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTest>
 #include <QTimer>
+#include <QWebEnginePage>
+#include <QWebEngineView>
+
+#include <csignal>
 
 namespace {
 class FakeClock final : public Clock
 {
 public:
     QDateTime now() const override { return time; }
+    qint64 monotonicMs() const override { return monotonic; }
     QDateTime time{QDate(2026, 12, 31), QTime(23, 59, 58)};
+    qint64 monotonic = 0;
 };
 
 const QString Tag = QString::fromUtf8(BuildConfig::VersionTag);
@@ -82,6 +92,7 @@ private slots:
         const QDateTime t0 = clock.time;
         const auto tickAt = [&](int seconds) {
             clock.time = t0.addSecs(seconds);
+            clock.monotonic = seconds * 1000;
             w.Timer1_Timer();
             return urls.size();
         };
@@ -109,6 +120,79 @@ private slots:
         QCOMPARE(tickAt(100), 3);
         QCOMPARE(w.RunCount(), 3);
         QVERIFY(eventsStartingWith("message ").isEmpty());
+    }
+
+    // The wall clock jumps by `jump` seconds two seconds after the box was ticked with an interval of 5.
+    void clockChanges_data()
+    {
+        QTest::addColumn<int>("jump");
+        QTest::addColumn<QList<int>>("refreshedAt");
+        QTest::newRow("unchanged") << 0 << QList<int>{5, 10, 15};
+        QTest::newRow("set back an hour") << -3600 << QList<int>{5, 10, 15};
+        QTest::newRow("set forward an hour, or a suspend") << 3600 << QList<int>{2, 7, 12};
+    }
+    void clockChanges()
+    {
+        QFETCH(int, jump);
+        FakeClock clock;
+        Form1 w(&clock);
+        w.setNavigatorForTesting([](const QUrl&) {});
+        const QDateTime t0 = clock.time;
+        w.Text2->setText(QStringLiteral("x.org"));
+        w.Text1->setText(QStringLiteral("5"));
+        w.Check1->setChecked(true);
+        QList<int> refreshedAt;
+        for (int second = 1; second <= 15; ++second) {
+            clock.time = t0.addSecs(second + (second >= 2 ? jump : 0));
+            clock.monotonic = second * 1000;
+            const int before = w.RunCount();
+            w.Timer1_Timer();
+            if (w.RunCount() > before)
+                refreshedAt.append(second);
+        }
+        QTEST(refreshedAt, "refreshedAt");
+    }
+
+    void startOptions_data()
+    {
+        QTest::addColumn<QString>("storedInterval");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("fields");
+        QTest::addColumn<QStringList>("messages");
+        const QStringList start{"--start"};
+        QTest::newRow("none") << "5" << QStringList{} << QStringList{"x.org", "5", "unticked"} << QStringList{};
+        QTest::newRow("start") << "5" << start << QStringList{"x.org", "5", "ticked"} << QStringList{};
+        QTest::newRow("start, no interval stored")
+            << "" << start << QStringList{"x.org", "", "unticked"} << QStringList{u"请先设定间隔时间"_qs};
+        QTest::newRow("start, invalid interval stored")
+            << "5s" << start << QStringList{"x.org", "5s", "unticked"} << QStringList{IntervalParser::invalidMessage()};
+        QTest::newRow("fields given") << "" << QStringList{"--url", "y.org/a", "--interval=7", "--start"}
+                                      << QStringList{"y.org/a", "7", "ticked"} << QStringList{};
+    }
+    void startOptions()
+    {
+        QFETCH(QString, storedInterval);
+        QFETCH(QStringList, arguments);
+        const std::optional<CommandLine::Options> options = CommandLine::parse(QStringList{"Pagewell"} + arguments);
+        QVERIFY(options);
+        FakeClock clock;
+        Form1 w(&clock);
+        w.Text2->setText(QStringLiteral("x.org"));
+        w.Text1->setText(storedInterval);
+        w.applyStartOptions(*options);
+        QTEST(QStringList({w.Text2->text(), w.Text1->text(), w.Check1->isChecked() ? "ticked" : "unticked"}), "fields");
+        QTEST(eventsStartingWith("message "), "messages");
+    }
+
+    void unknownOptionEndsBeforeAnyWindow()
+    {
+        QProcess pagewell;
+        pagewell.start(QStringLiteral(PAGEWELL_PROGRAM), {QStringLiteral("--bogus")});
+        QVERIFY(pagewell.waitForFinished(30000));
+        QCOMPARE(pagewell.exitCode(), 2);
+        // Qt may warn first; the last line is ours.
+        const QByteArray usage = pagewell.readAllStandardError().trimmed().split('\n').last();
+        QVERIFY2(usage.contains("bogus") && usage.contains("--start"), usage.constData());
     }
 
     void startupCheck_data()
@@ -174,6 +258,37 @@ private slots:
         QVERIFY(RenderBackend::isSoftwareRenderer(QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)")));
         QVERIFY(RenderBackend::isSoftwareRenderer(QString()));
         QVERIFY(!RenderBackend::isSoftwareRenderer(QStringLiteral("Mesa Intel(R) UHD Graphics 620 (KBL GT2)")));
+    }
+
+    // A renderer that ends abnormally (killed here as the OOM killer would) brings the page back by itself, with the
+    // schedule off; a renderer that ends again right after the reload is retried after a pause, not at once.
+    void pageComesBackAfterRendererCrash()
+    {
+        TestFolder folder;
+        QStringList requests;
+        RawServer server(&requests);
+        server.on(QStringLiteral("/page"), QByteArray("<html><body>page</body></html>"));
+        const auto pages = [&requests] { return int(requests.filter(QStringLiteral("/page")).size()); };
+        Form1 w;
+        w.show();
+        QSignalSpy loaded(w.WebBrowser1, &QWebEngineView::loadFinished);
+        w.Text2->setText(server.host() + QStringLiteral("/page"));
+        w.Command1->click();
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 30000);
+        for (int crash = 1; crash <= 2; ++crash) {
+            const qint64 renderer = w.WebBrowser1->page()->renderProcessPid();
+            QVERIFY(renderer > 0);
+            loaded.clear();
+            QVERIFY(::kill(pid_t(renderer), SIGKILL) == 0);
+            if (crash == 2) {
+                QTest::qWait(900);
+                QCOMPARE(pages(), 2);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty() && loaded.last().at(0).toBool(), 30000);
+            QCOMPARE(pages(), crash + 1);
+        }
+        QCOMPARE(w.RunCount(), 0);
+        QVERIFY(w.Label6->text().isEmpty() && !w.Check1->isChecked());
     }
 
     void webViewFetchesTheUrl()

@@ -1,9 +1,12 @@
-// Guards the rules: refresh URL and token, interval, tags and versions in both modes, names, lengths, bar, pause.
+// Guards the rules: refresh URL and token, interval, command line, crash back-off, tags and versions in both modes,
+// names, lengths, bar, pause.
+#include "CommandLine.h"
 #include "ContentLength.h"
 #include "FileList.h"
 #include "IntervalParser.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
+#include "RecoveryBackoff.h"
 #include "RefreshUrl.h"
 #include "StartPause.h"
 #include "UpdateCheck.h"
@@ -81,6 +84,55 @@ private slots:
     {
         QFETCH(QString, text);
         QTEST(shown(IntervalParser::seconds(text)), "seconds");
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("options");
+        const auto row = [](const char* name, const QStringList& arguments, const char* options) {
+            QTest::newRow(name) << arguments << QString(options);
+        };
+        row("none", {}, "- - -");
+        row("start", {"--start"}, "start - -");
+        row("fields", {"--url", "x.org/?a=1", "--interval=30"}, "- x.org/?a=1 30");
+        row("empty field", {"--interval", ""}, "- - ");
+        row("unknown", {"--bogus"}, "refused");
+        row("single dash", {"-start"}, "refused");
+        row("value missing", {"--url"}, "refused");
+        row("stray argument", {"x.org"}, "refused");
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        const auto options = CommandLine::parse(QStringList{"Pagewell"} + arguments);
+        QTEST(options ? QStringList({options->start ? "start" : "-", options->url.value_or("-"),
+                                     options->interval.value_or("-")})
+                            .join(' ')
+                      : QStringLiteral("refused"),
+              "options");
+    }
+
+    // Crashes at these monotonic times (ms, each after the reload before it) wait this long before their reload.
+    void recoveryBackoff_data()
+    {
+        QTest::addColumn<QList<qint64>>("crashes");
+        QTest::addColumn<QList<qint64>>("delays");
+        QTest::newRow("one crash: at once") << QList<qint64>{5000} << QList<qint64>{0};
+        QTest::newRow("crash loop: doubling up to a minute")
+            << QList<qint64>{0, 100, 1200, 3300, 7400, 15500, 31600, 63700, 127800, 187900}
+            << QList<qint64>{0, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000};
+        QTest::newRow("stayed up: counts as a first crash again")
+            << QList<qint64>{0, 100, 1200, 33200, 33300} << QList<qint64>{0, 1000, 2000, 0, 1000};
+    }
+    void recoveryBackoff()
+    {
+        QFETCH(QList<qint64>, crashes);
+        RecoveryBackoff backoff;
+        QList<qint64> delays;
+        for (const qint64 at : crashes)
+            delays.append(backoff.delayAfterCrash(at));
+        QTEST(delays, "delays");
     }
 
     void refresherTag_data()

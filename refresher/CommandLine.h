@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+// Pagewell's command line, for starting it unattended (from the desktop's autostart or a script):
+//   --start            tick the enable box once the stored settings are loaded, as a user would
+//   --url <URL>        the URL field for this run
+//   --interval <s>     the interval field for this run
+// Values given here are saved on exit like typed ones. Without options nothing changes.
+namespace CommandLine {
+struct Options
+{
+    bool start = false;
+    std::optional<QString> url;
+    std::optional<QString> interval;
+};
+
+// The options in arguments (the program name first, as QCoreApplication::arguments() gives it); nothing for an
+// unknown option, a missing value or a stray argument, with the reason in error when given.
+std::optional<Options> parse(const QStringList& arguments, QString* error = nullptr);
+
+// One line for stderr.
+QString usage();
+} // namespace CommandLine
