@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Guards the portable package: exactly the files a user needs, with their modes (programs runnable; nothing of the
 # build such as user.ini, tests or benchmarks), a version note that survives stripping, a desktop entry that
-# validates, and a menu command that adds and removes exactly its own files. The extracted folder stays in <out>
+# validates, and a menu command that adds and removes exactly its own files (menu and autostart entries). The extracted folder stays in <out>
 # for the end-to-end update cycle.
 # Usage: package.sh <source> <build dir> <package name> <file version> <out>
 set -euo pipefail
@@ -28,6 +28,11 @@ entry=$HOME/.local/share/applications/pagewell.desktop
 desktop-file-validate "$entry" || fail "the menu entry is not valid"
 grep -qx "Exec=\"$folder/Pagewell\"" "$entry" || fail "the menu entry does not start this folder's Pagewell"
 [ "$(find "$HOME" -type f | wc -l)" = 9 ] || fail "the menu command wrote: $(find "$HOME" -type f)"
+unset XDG_CONFIG_HOME
+"$folder/pagewell-menu" --autostart >/dev/null
+autostart=$HOME/.config/autostart/pagewell.desktop
+desktop-file-validate "$autostart" || fail "the autostart entry is not valid"
+grep -qx "Exec=\"$folder/Pagewell\" --start" "$autostart" || fail "the autostart entry does not start refreshing"
 "$folder/pagewell-menu" --remove >/dev/null
 [ "$(find "$HOME" -type f)" = "$HOME/.local/share/applications/other.desktop" ] ||
     fail "after --remove: $(find "$HOME" -type f)"
