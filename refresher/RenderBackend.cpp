@@ -19,10 +19,8 @@ bool RenderBackend::isSoftwareRenderer(const QString& renderer)
                        [&](const QString& cpu) { return renderer.contains(cpu, Qt::CaseInsensitive); });
 }
 
-bool RenderBackend::chooseForThisMachine()
+QString RenderBackend::thisMachinesRenderer()
 {
-    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
-        return false;
     QString renderer;
     QOffscreenSurface surface;
     surface.create();
@@ -31,8 +29,20 @@ bool RenderBackend::chooseForThisMachine()
         renderer = QString::fromLatin1(reinterpret_cast<const char*>(context.functions()->glGetString(GL_RENDERER)));
         context.doneCurrent();
     }
-    if (!isSoftwareRenderer(renderer))
+    return renderer;
+}
+
+bool RenderBackend::chooseFor(const std::function<QString()>& renderer)
+{
+    if (qEnvironmentVariableIsSet("QT_QUICK_BACKEND") || qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        return false;
+    if (!isSoftwareRenderer(renderer()))
         return false;
     QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
     return true;
+}
+
+bool RenderBackend::chooseForThisMachine()
+{
+    return chooseFor(&thisMachinesRenderer);
 }

@@ -1,5 +1,8 @@
 // The smallest program that shows a page in a QWebEngineView: the yardstick Pagewell's start-up and memory are
-// compared with. It loads the URL given as its only argument into a view of the same size as Pagewell's.
+// compared with. It loads the URL given as its only argument into a view of the same size as Pagewell's, composed
+// the way Pagewell's window is on the same machine.
+#include "RenderBackend.h"
+
 #include <QApplication>
 #include <QUrl>
 #include <QWebEngineView>
@@ -15,6 +18,7 @@ int main(int argc, char* argv[])
         std::fputs("usage: BaselineView <url>\n", stderr);
         return 2;
     }
+    RenderBackend::chooseForThisMachine();
 
     QWebEngineView view;
     view.resize(953, 449);

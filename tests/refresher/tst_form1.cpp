@@ -19,6 +19,8 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QQuickWindow>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStringEncoder>
 #include <QTest>
@@ -48,6 +50,42 @@ class TestForm1 : public QObject
 private slots:
     void initTestCase() { recordInsteadOfActing(); }
     void init() { events().clear(); }
+
+    // First, since Qt Quick settles its scene graph for the process with the first window made: the rows must
+    // come before any.
+    void renderBackend_data()
+    {
+        QTest::addColumn<QString>("renderer");
+        QTest::addColumn<QByteArray>("userBackend");
+        QTest::addColumn<bool>("software");
+        QTest::newRow("OpenGL on the CPU") << u"llvmpipe (LLVM 15.0.6, 256 bits)"_qs << QByteArray() << true;
+        QTest::newRow("a GPU") << u"Mesa Intel(R) UHD Graphics 620 (KBL GT2)"_qs << QByteArray() << false;
+        QTest::newRow("no OpenGL") << QString() << QByteArray() << true;
+        QTest::newRow("the user's own backend") << u"llvmpipe"_qs << QByteArray("rhi") << false;
+    }
+    void renderBackend()
+    {
+        QFETCH(QString, renderer);
+        QFETCH(QByteArray, userBackend);
+        QFETCH(bool, software);
+        const auto reset = qScopeGuard([] {
+            qunsetenv("QT_QUICK_BACKEND");
+            QQuickWindow::setSceneGraphBackend(QString());
+            QQuickWindow::setGraphicsApi(QSGRendererInterface::Unknown);
+        });
+        if (!userBackend.isEmpty())
+            qputenv("QT_QUICK_BACKEND", userBackend);
+        bool probed = false;
+        QCOMPARE(RenderBackend::chooseFor([&] {
+                     probed = true;
+                     return renderer;
+                 }),
+                 software);
+        // The first Qt Quick window gets this backend. Qt 6.4's graphicsApi() goes on naming the hardware API even
+        // then, so the backend's name is what tells.
+        QCOMPARE(QQuickWindow::sceneGraphBackend() == u"software"_qs, software);
+        QCOMPARE(probed, userBackend.isEmpty());
+    }
 
     void enableBox_data()
     {
@@ -251,13 +289,6 @@ private slots:
         lived.start();
         QCoreApplication::exec();
         QVERIFY2(lived.elapsed() >= 300 && lived.elapsed() < 10000, qPrintable(QString::number(lived.elapsed())));
-    }
-
-    void softwareRenderer()
-    {
-        QVERIFY(RenderBackend::isSoftwareRenderer(QStringLiteral("llvmpipe (LLVM 15.0.6, 256 bits)")));
-        QVERIFY(RenderBackend::isSoftwareRenderer(QString()));
-        QVERIFY(!RenderBackend::isSoftwareRenderer(QStringLiteral("Mesa Intel(R) UHD Graphics 620 (KBL GT2)")));
     }
 
     // A renderer that ends abnormally (killed here as the OOM killer would) brings the page back by itself, with the
