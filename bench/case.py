@@ -3,7 +3,7 @@
 Inside, the configured hosts' loopback ports are private, the X server's socket folder /tmp/.X11-unix is a private tmpfs and the X server
 keeps no lock file (so nothing of it outlives the namespace; /tmp itself stays visible, since the checkout or the
 build may live there), and every process that exists was started here, so the clean-up at the end may stop them all.
-The case is described by a JSON object on the command line; the result is one JSON object on the last line of
+The case's plan is a JSON object on the command line; the result is one JSON object on the last line of
 standard output.
 """
 
@@ -41,8 +41,8 @@ def configured_hosts(build):
     return refresher, int(port), None
 
 
-def start_url(spec):
-    return f"http://{spec['host']}{loopserver.START_PAGE}"
+def start_url(plan):
+    return f"http://{plan['host']}{loopserver.START_PAGE}"
 SETTINGS_SECTION = "岚舟网页自动刷新器"
 WINDOW_CAPTION = "岚舟网页自动刷新器"
 
@@ -111,36 +111,36 @@ def write_settings(folder, url, interval):
         f.write(text.encode("gb18030"))
 
 
-def prepare_pagewell_folder(spec, work):
+def prepare_pagewell_folder(plan, work):
     """A program folder of its own for this run: the Pagewell program file and, when asked for, a user.ini."""
     folder = os.path.join(work, "program")
     os.makedirs(folder, exist_ok=True)
     target = os.path.join(folder, "Pagewell")
     if not os.path.exists(target):
         try:
-            os.link(spec["pagewell"], target)
+            os.link(plan["pagewell"], target)
         except OSError:
-            shutil.copy2(spec["pagewell"], target)
-    if spec.get("settings"):
-        write_settings(folder, spec["settings"]["url"], spec["settings"]["interval"])
+            shutil.copy2(plan["pagewell"], target)
+    if plan.get("settings"):
+        write_settings(folder, plan["settings"]["url"], plan["settings"]["interval"])
     return target
 
 
-def launch(spec, display, work):
-    program = spec["program"]
+def launch(plan, display, work):
+    program = plan["program"]
     if program == "pagewell":
-        argv = [prepare_pagewell_folder(spec, work)]
-        env = program_env(display, work, spec.get("env"))
+        argv = [prepare_pagewell_folder(plan, work)]
+        env = program_env(display, work, plan.get("env"))
     elif program == "baseline":
-        argv = [spec["baseline"], start_url(spec)]
-        env = program_env(display, work, spec.get("env"))
+        argv = [plan["baseline"], start_url(plan)]
+        env = program_env(display, work, plan.get("env"))
     elif program == "chromium":
         profile = os.path.join(work, "chromium-profile")
         shutil.rmtree(profile, ignore_errors=True)
         os.makedirs(profile)
         argv = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                 "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                "--window-size=953,449", f"--user-data-dir={profile}", start_url(spec)]
+                "--window-size=953,449", f"--user-data-dir={profile}", start_url(plan)]
         env = program_env("", work)
         del env["DISPLAY"]
     else:
@@ -171,18 +171,18 @@ def wait_loaded(server, process, timeout):
     return server.wait_quiet(1.0, 15)
 
 
-def case_startup(spec, display, work, server):
-    process, started = launch(spec, display, work)
-    request = wait_start_page(server, process, spec.get("timeout", 30))
+def case_startup(plan, display, work, server):
+    process, started = launch(plan, display, work)
+    request = wait_start_page(server, process, plan.get("timeout", 30))
     checks = [r for r in server.snapshot() if r.path == loopserver.VERSION_CHECK]
     return {"seconds": request.arrived - started,
             "version_checks": [round(r.arrived - started, 4) for r in checks]}
 
 
-def case_memory(spec, display, work, server):
-    process, _ = launch(spec, display, work)
-    loaded = wait_loaded(server, process, spec.get("timeout", 60))
-    time.sleep(max(0.0, loaded + spec["settle"] - time.monotonic()))
+def case_memory(plan, display, work, server):
+    process, _ = launch(plan, display, work)
+    loaded = wait_loaded(server, process, plan.get("timeout", 60))
+    time.sleep(max(0.0, loaded + plan["settle"] - time.monotonic()))
     pids = procstats.tree(process.pid)
     sizes = {pid: procstats.pss_kb(pid) for pid in pids}
     comms = {pid: procstats.read_stat(pid).comm for pid in pids if procstats.read_stat(pid)}
@@ -212,10 +212,10 @@ def tick_enable_box(display, window):
         time.sleep(0.3)
 
 
-def case_cadence(spec, display, work, server):
-    interval, periods = spec["interval"], spec["periods"]
-    spec = dict(spec, settings={"url": f"http://{spec['host']}{loopserver.CADENCE_PAGE}", "interval": interval})
-    process, _ = launch(spec, display, work)
+def case_cadence(plan, display, work, server):
+    interval, periods = plan["interval"], plan["periods"]
+    plan = dict(plan, settings={"url": f"http://{plan['host']}{loopserver.CADENCE_PAGE}", "interval": interval})
+    process, _ = launch(plan, display, work)
     wait_start_page(server, process, 30)
     window = find_window(display, 15)
     time.sleep(0.5)
@@ -237,23 +237,23 @@ def case_cadence(spec, display, work, server):
     return result
 
 
-def case_idle(spec, display, work, server):
+def case_idle(plan, display, work, server):
     """CPU of the program's process tree over a stretch of time once its page has loaded. With an interval, the
     schedule is switched on first (the page refreshed is the start page), and the time from each refresh to five
     seconds after it is also left out of a second figure, which is then what the schedule costs between refreshes."""
-    interval = spec.get("interval")
+    interval = plan.get("interval")
     if interval:
-        spec = dict(spec, settings={"url": start_url(spec), "interval": interval})
-    process, _ = launch(spec, display, work)
+        plan = dict(plan, settings={"url": start_url(plan), "interval": interval})
+    process, _ = launch(plan, display, work)
     loaded = wait_loaded(server, process, 60)
     if interval:
         tick_enable_box(display, find_window(display, 15))
-    time.sleep(max(0.0, loaded + spec["settle"] - time.monotonic()))
+    time.sleep(max(0.0, loaded + plan["settle"] - time.monotonic()))
     meter = procstats.CpuMeter(process.pid)
-    xvfb_meter = procstats.CpuMeter(spec["_xvfb_pid"])
+    xvfb_meter = procstats.CpuMeter(plan["_xvfb_pid"])
     began = time.monotonic()
     samples = []
-    while time.monotonic() - began < spec["duration"]:
+    while time.monotonic() - began < plan["duration"]:
         time.sleep(0.5)
         samples.append((time.monotonic(), meter.seconds_since_start()))
     elapsed = time.monotonic() - began
@@ -306,23 +306,23 @@ CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence
 
 
 def main():
-    spec = json.loads(sys.argv[1])
-    work = spec["work"]
+    plan = json.loads(sys.argv[1])
+    work = plan["work"]
     os.makedirs(work, exist_ok=True)
     result = {}
     server = None
     try:
         private_namespace_setup()
-        if spec["kind"] == "download":
+        if plan["kind"] == "download":
             import download
-            result = download.run(spec, work, sys.modules[__name__])
+            result = download.run(plan, work, sys.modules[__name__])
         else:
-            server = loopserver.LoopServer(spec["port"], check=spec.get("check", loopserver.CHECK_ANSWER))
+            server = loopserver.LoopServer(plan["port"], check=plan.get("check", loopserver.CHECK_ANSWER))
             display = ""
-            if spec["program"] != "chromium":
+            if plan["program"] != "chromium":
                 xvfb, display = start_xvfb()
-                spec["_xvfb_pid"] = xvfb.pid
-            result = CASES[spec["kind"]](spec, display, work, server)
+                plan["_xvfb_pid"] = xvfb.pid
+            result = CASES[plan["kind"]](plan, display, work, server)
     except (CaseError, subprocess.SubprocessError, OSError) as error:
         result = {"error": str(error)}
     finally:

@@ -96,14 +96,14 @@ def _in_place(path, expected):
         return False
 
 
-def run(spec, work, case):
+def run(plan, work, case):
     """case: the calling case module, whose helpers (Xvfb, environment, CaseError) this uses."""
-    expected = payload_bytes(spec["mib"])
-    serve = os.path.join(spec["root"], "deploy", "serve")
+    expected = payload_bytes(plan["mib"])
+    serve = os.path.join(plan["root"], "deploy", "serve")
     runtime = os.path.join(work, "server")
     # A rate, when given, is nginx's limit_rate: the speed of a real line instead of loopback's.
-    subprocess.run([serve, "start", spec["release"], str(spec["port"]), runtime], check=True, timeout=30,
-                   env=dict(os.environ, PAGEWELL_SERVE_LIMIT_RATE=spec.get("rate", "0")),
+    subprocess.run([serve, "start", plan["release"], str(plan["port"]), runtime], check=True, timeout=30,
+                   env=dict(os.environ, PAGEWELL_SERVE_LIMIT_RATE=plan.get("rate", "0")),
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     _adopt(os.path.join(runtime, "nginx.pid"))
     folder = os.path.join(work, "program")
@@ -112,10 +112,10 @@ def run(spec, work, case):
     # Whatever earlier runs left for the disk to write (plain curl leaves it all) is written before this one starts.
     os.sync()
     try:
-        if spec["program"].startswith("update"):
-            result = _run_update(spec, work, folder, target, expected, case)
+        if plan["program"].startswith("update"):
+            result = _run_update(plan, work, folder, target, expected, case)
         else:
-            result = _run_curl(spec, target, expected, case, durable=spec["program"] == "curl-durable")
+            result = _run_curl(plan, target, expected, case, durable=plan["program"] == "curl-durable")
     finally:
         subprocess.run([serve, "stop", runtime], timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     seconds = result["done"] - result["requested"]
@@ -123,8 +123,8 @@ def run(spec, work, case):
     return result
 
 
-def _run_update(spec, work, folder, target, expected, case):
-    shutil.copy2(spec["updater"], os.path.join(folder, "update"))
+def _run_update(plan, work, folder, target, expected, case):
+    shutil.copy2(plan["updater"], os.path.join(folder, "update"))
     # The installed refresher the update replaces: a stand-in without a file version, which the updater treats
     # as older than any release.
     with open(target, "wb") as f:
@@ -139,7 +139,7 @@ def _run_update(spec, work, folder, target, expected, case):
     log.close()
     peak = 0
     requested = done = None
-    deadline = time.monotonic() + max(120, spec["mib"])
+    deadline = time.monotonic() + max(120, plan["mib"])
     while time.monotonic() < deadline and process.poll() is None:
         # VmHWM is the process's own high-water mark, so sampling only has to catch the process alive.
         peak = max(peak, procstats.status_kb(process.pid, "VmHWM") or 0)
@@ -162,8 +162,8 @@ def _run_update(spec, work, folder, target, expected, case):
     return {"requested": requested, "done": done, "peak_rss_kib": peak, "request_after_s": requested - launched}
 
 
-def _run_curl(spec, target, expected, case, durable):
-    url = f"http://{spec['host']}/updata/{NAME}"
+def _run_curl(plan, target, expected, case, durable):
+    url = f"http://{plan['host']}/updata/{NAME}"
     partial = target + ".part" if durable else target
     # curl sends its request as soon as it has started, so its start is the request.
     requested = time.time()

@@ -52,30 +52,30 @@ class Runner:
         self.failures = 0
         self.counter = 0
 
-    def case(self, spec, timeout):
+    def case(self, case, timeout):
         """Runs one measurement in fresh namespaces; returns its result, or None (with a note) when it failed."""
         self.counter += 1
         self.failures += 1  # until a result proves otherwise
-        work = os.path.join(self.work, f"{self.counter:03d}-{spec['kind']}-{spec.get('program', '')}")
+        work = os.path.join(self.work, f"{self.counter:03d}-{case['kind']}-{case.get('program', '')}")
         shutil.rmtree(work, ignore_errors=True)
-        spec = dict(spec, work=work, pagewell=self.pagewell, update=self.update, baseline=self.baseline, root=ROOT,
+        case = dict(case, work=work, pagewell=self.pagewell, update=self.update, baseline=self.baseline, root=ROOT,
                     host=self.host, port=self.port)
         argv = ["unshare", "--pid", "--fork", "--mount-proc", "--net", "--kill-child", sys.executable,
-                os.path.join(HERE, "case.py"), json.dumps(spec)]
+                os.path.join(HERE, "case.py"), json.dumps(case)]
         try:
             done = subprocess.run(argv, capture_output=True, text=True, timeout=timeout)
         except subprocess.TimeoutExpired:
             # --kill-child has taken the whole namespace down with unshare.
-            self.note(f"{spec['kind']}/{spec.get('program', '')}: no result within {timeout} s")
+            self.note(f"{case['kind']}/{case.get('program', '')}: no result within {timeout} s")
             return None
         lines = done.stdout.strip().splitlines()
         try:
             result = json.loads(lines[-1])
         except (IndexError, json.JSONDecodeError):
-            self.note(f"{spec['kind']}/{spec.get('program', '')}: case failed: {done.stderr.strip()[-400:]}")
+            self.note(f"{case['kind']}/{case.get('program', '')}: case failed: {done.stderr.strip()[-400:]}")
             return None
         if "error" in result:
-            self.note(f"{spec['kind']}/{spec.get('program', '')}: {result['error']} (logs in {work})")
+            self.note(f"{case['kind']}/{case.get('program', '')}: {result['error']} (logs in {work})")
             return None
         if not self.args.keep_work:
             shutil.rmtree(work, ignore_errors=True)
@@ -135,12 +135,12 @@ def b3(run, plan):
     if not has_chromium:
         run.note("B3: chromium is not installed (PAGEWELL_WITH_BENCH=1 scripts/install-deps); no baseline")
     for _ in range(plan["B3"]):
-        spec = {"kind": "memory", "settle": plan["B3_settle"]}
-        pagewell.append(run.case(dict(spec, program="pagewell"), 120))
+        case = {"kind": "memory", "settle": plan["B3_settle"]}
+        pagewell.append(run.case(dict(case, program="pagewell"), 120))
         if has_chromium:
-            chromium.append(run.case(dict(spec, program="chromium"), 120))
+            chromium.append(run.case(dict(case, program="chromium"), 120))
         if plan["info_runs"]:
-            view.append(run.case(dict(spec, program="baseline"), 120))
+            view.append(run.case(dict(case, program="baseline"), 120))
     mib = 1 / 1024
     rows = [report.Row("B3", "Memory: total PSS of all Pagewell processes, reference page", "MiB",
                        values(pagewell, "pss_kib", mib), values(chromium, "pss_kib", mib), "Chromium headless",
@@ -202,15 +202,15 @@ def b5(run, plan):
             # order, favours none of the four.
             order = list(results)
             for program in order[i % 4:] + order[:i % 4]:
-                spec = {"kind": "download", "program": program, "mib": plan["B5_mib"],
+                case = {"kind": "download", "program": program, "mib": plan["B5_mib"],
                         "release": releases[program == "update-signed"], "updater": updaters.get(program)}
-                results[program].append(run.case(spec, 600))
+                results[program].append(run.case(case, 600))
         # The same two at the speed of a gigabit line, where the hash has time to spare.
         for i in range(plan["B5"]):
             for program in list(line)[i % 2:] + list(line)[:i % 2]:
-                spec = {"kind": "download", "program": program, "mib": plan["B5_mib"], "rate": "119m",
+                case = {"kind": "download", "program": program, "mib": plan["B5_mib"], "rate": "119m",
                         "release": releases[program == "update-signed"], "updater": updaters[program]}
-                line[program].append(run.case(spec, 600))
+                line[program].append(run.case(case, 600))
     size = f"{plan['B5_mib']} MiB"
     mib = 1 / 1024
     return [report.Row("B5", f"Download throughput, {size} file, request to file in place", "MiB/s",
@@ -232,14 +232,14 @@ def b5(run, plan):
 
 
 def b6(run, plan):
-    spec = {"kind": "idle", "settle": plan["B6_settle"], "duration": plan["B6_seconds"]}
+    case = {"kind": "idle", "settle": plan["B6_settle"], "duration": plan["B6_seconds"]}
     timeout = plan["B6_seconds"] + 120
-    results = [run.case(dict(spec, program="pagewell"), timeout) for _ in range(plan["B6"])]
+    results = [run.case(dict(case, program="pagewell"), timeout) for _ in range(plan["B6"])]
     # One run of the bare view shows how much of the idle cost is the web engine's own.
-    view = [run.case(dict(spec, program="baseline"), timeout)] if plan["info_runs"] else []
+    view = [run.case(dict(case, program="baseline"), timeout)] if plan["info_runs"] else []
     scheduled = []
     if have("xdotool"):
-        scheduled = [run.case(dict(spec, program="pagewell", interval=60), timeout) for _ in range(plan["B6"])]
+        scheduled = [run.case(dict(case, program="pagewell", interval=60), timeout) for _ in range(plan["B6"])]
     else:
         run.note("B6: xdotool is not installed, so the schedule could not be switched on; that row is empty")
     return [report.Row("B6", f"Idle CPU of all Pagewell processes over {plan['B6_seconds']} s, schedule off",

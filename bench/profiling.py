@@ -32,8 +32,8 @@ def start_ticks(pid):
 def timeline(build, out, check):
     server = loopserver.LoopServer(PORT, check=check)
     _, display = case.start_xvfb()
-    spec = {"program": "pagewell", "pagewell": os.path.join(build, "bin", "Pagewell"), "host": HOST}
-    process, started = case.launch(spec, display, out)
+    plan = {"program": "pagewell", "pagewell": os.path.join(build, "bin", "Pagewell"), "host": HOST}
+    process, started = case.launch(plan, display, out)
     case.wait_start_page(server, process, 30)
     time.sleep(0.5)
     base = start_ticks(process.pid)
