@@ -1,8 +1,9 @@
 #include "HttpGet.h"
 
+#include "SystemProxy.h"
+
 #include <QEventLoop>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QTimer>
@@ -27,13 +28,12 @@ bool answeredInFull(const QNetworkReply& reply)
 }
 } // namespace
 
-std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutMs)
+std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutMs, qint64 maxBytes)
 {
     // A manager per call keeps no connection or cookie state between requests, so each one is independent and
     // nothing lingers after start-up.
     QNetworkAccessManager manager;
-    // Whatever proxy the machine is configured with, the update server is asked directly.
-    manager.setProxy(QNetworkProxy::NoProxy);
+    SystemProxy::useFor(manager);
 
     QNetworkRequest request{QUrl(url)};
     // Redirects are followed (except from https to http), as the system's own request objects do: a vendor who
@@ -42,6 +42,8 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
 
     QNetworkReply* reply = manager.get(request);
+    // Qt stops reading from the socket once this much is waiting, so a reply over the bound is cut, not stored.
+    reply->setReadBufferSize(maxBytes + 1);
     QEventLoop loop;
     QTimer deadline;
     deadline.setSingleShot(true);
@@ -50,6 +52,18 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     // abort() finishes the reply with OperationCanceledError, which counts as no reply.
     QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
+    // Qt would otherwise buffer whatever arrives until the deadline: hundreds of MiB from a hostile or broken server.
+    // An announced length over the bound ends the request at the headers, any other body once it grows past it.
+    bool tooLong = false;
+    const auto stopPast = [&](qint64 received, qint64 total) {
+        if (received > maxBytes || total > maxBytes) {
+            tooLong = true;
+            reply->abort();
+        }
+    };
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, stopPast);
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
+                     [&] { stopPast(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
     deadline.start(std::max(0, timeoutMs));
     if (!reply->isFinished())
         // Input events stay queued: the caller is blocked, and a click must not run a handler in the middle of it.
@@ -57,7 +71,7 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     deadline.stop();
 
     std::optional<Response> response;
-    if (answeredInFull(*reply))
+    if (!tooLong && reply->bytesAvailable() <= maxBytes && answeredInFull(*reply))
         response = Response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     // The manager owns the reply and deletes it when it goes out of scope.
     return response;

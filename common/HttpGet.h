@@ -10,9 +10,12 @@
 //
 // A completed request is a reply whatever its HTTP status: an error page is what the server sent, and the callers
 // judge the text themselves. A request that fails on the way (refused, reset, closed before the announced end of
-// the body, over time) yields no reply at all. Nothing is reported to the user here. Needs a QCoreApplication, but
-// no window, and may be called any number of times.
+// the body, over time, longer than the bound) yields no reply at all. Nothing is reported to the user here. Needs a
+// QCoreApplication, but no window, and may be called any number of times.
 namespace HttpGet {
+// Every text the programs ask for is a few bytes to a few KiB; a larger reply is not one of them, and is not read.
+inline constexpr qint64 MaxReplyBytes = 64 * 1024;
+
 struct Response
 {
     int status = 0; // 0 when the reply carried no HTTP status
@@ -20,8 +23,8 @@ struct Response
     bool isSuccess() const { return status >= 200 && status <= 299; }
 };
 
-// The whole body, as raw bytes, with the status it came with.
-std::optional<Response> fetch(const QString& url, int timeoutMs);
+// The whole body, as raw bytes, with the status it came with; no reply when it is longer than maxBytes.
+std::optional<Response> fetch(const QString& url, int timeoutMs, qint64 maxBytes = MaxReplyBytes);
 // The whole body decoded as UTF-8.
 std::optional<QString> get(const QString& url, int timeoutMs);
 } // namespace HttpGet

@@ -16,6 +16,8 @@ void MessageBox::show(QWidget* parent, const QString& text)
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+    // Some messages carry a name the server sent; text that looks like HTML is shown as it is.
+    box.setTextFormat(Qt::PlainText);
     // Some styles decorate dialog buttons with pictures; this message carries none at all.
     box.button(QMessageBox::Ok)->setIcon(QIcon());
     box.exec();

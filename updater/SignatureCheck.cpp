@@ -133,6 +133,11 @@ SignatureCheck::SignatureCheck(const MinisignFormat::PublicKey& trustedKey, QByt
 
 SignatureCheck::~SignatureCheck() = default;
 
+void SignatureCheck::setLegacyLimitForTesting(qint64 bytes)
+{
+    s_legacyLimit = bytes;
+}
+
 QString SignatureCheck::refusal() const
 {
     return m_refusal;
@@ -145,9 +150,9 @@ void SignatureCheck::addData(const QByteArray& block)
     m_size += block.size();
     if (m_hasher) {
         m_hasher->add(block);
-    } else if (m_size > LegacyLimit) {
+    } else if (m_size > s_legacyLimit) {
         m_legacyBytes.clear();
-        m_refusal = QStringLiteral("旧式签名（Ed）只用于不超过 %1 MiB 的文件").arg(LegacyLimit / (1024 * 1024));
+        m_refusal = QStringLiteral("旧式签名（Ed）只用于不超过 %1 MiB 的文件").arg(s_legacyLimit / (1024 * 1024));
     } else {
         m_legacyBytes.append(block);
     }

@@ -13,11 +13,13 @@
 // global signature and the trusted comment) is judged on construction, so a refused signature costs no download.
 // The bytes are then added as they arrive: for the default algorithm they feed a BLAKE2b-512 hash computed on a
 // thread of its own, so hashing overlaps with receiving and writing instead of adding to them; for the legacy
-// algorithm, whose signature covers the bytes themselves, they are kept, up to LegacyLimit.
+// algorithm, whose signature covers the bytes themselves, they are kept, up to a limit (64 MiB).
 class SignatureCheck
 {
 public:
-    static constexpr qint64 LegacyLimit = qint64(64) * 1024 * 1024;
+    static constexpr qint64 DefaultLegacyLimit = qint64(64) * 1024 * 1024;
+    // Tests lower the limit so that crossing it over many blocks costs little.
+    static void setLegacyLimitForTesting(qint64 bytes);
 
     // The trusted comment a release's signature of a file carries, e.g. "pagewell-release v1.7.0.0 Pagewell":
     // it binds the signature to one file name and one release, so signed files cannot be swapped.
@@ -45,4 +47,5 @@ private:
     QByteArray m_legacyBytes;
     qint64 m_size = 0;
     QString m_refusal;
+    static inline qint64 s_legacyLimit = DefaultLegacyLimit;
 };

@@ -3,12 +3,12 @@
 #include "BuildConfig.h"
 #include "ContentLength.h"
 #include "SignatureCheck.h"
+#include "SystemProxy.h"
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSaveFile>
@@ -26,8 +26,7 @@ constexpr qint64 WritebackStep = 8 * 1024 * 1024;
 
 TransferControl::TransferControl(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
 {
-    // The update server is asked directly, whatever proxy the machine is configured with.
-    m_manager->setProxy(QNetworkProxy::NoProxy);
+    SystemProxy::useFor(*m_manager);
     m_idleTimer.setSingleShot(true);
     m_idleTimer.setInterval(BuildConfig::TransferIdleTimeoutMs);
     connect(&m_idleTimer, &QTimer::timeout, this,
@@ -136,9 +135,22 @@ void TransferControl::onMetaDataChanged()
         return;
     m_headersSeen = true;
     m_idleTimer.start();
+    // What replaces the program must be exactly the bytes the server stores as that file, or nothing: only a
+    // whole 200 reply is that. Any other status, 2xx included (206 is a part, 203 someone else's copy, 204
+    // nothing), a range, or a body the server encoded on the way is not the file.
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() || status.toInt() < 200 || status.toInt() > 299) {
+    if (!status.isValid() || status.toInt() != 200) {
         fail(tr("服务器答复 HTTP %1").arg(status.isValid() ? QString::number(status.toInt()) : tr("无状态")));
+        return;
+    }
+    if (m_reply->hasRawHeader("Content-Range")) {
+        fail(tr("服务器只发来文件的一部分（Content-Range: %1）")
+                 .arg(QString::fromLatin1(m_reply->rawHeader("Content-Range"))));
+        return;
+    }
+    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (!encoding.isEmpty() && encoding != "identity") {
+        fail(tr("服务器发来的是编码后的文件（Content-Encoding: %1）").arg(QString::fromLatin1(encoding)));
         return;
     }
     if (m_reply->hasRawHeader("Content-Length")) {

@@ -14,8 +14,9 @@ class QNetworkReply;
 class QSaveFile;
 
 // The window's transfer control: fetches one file in the background and reports through stateChanged() on the
-// user-interface thread. The body is streamed as it arrives, 1,024 bytes at a time, into a temporary file beside
-// the target, with pending events processed between chunks; only a complete body replaces the target, in one
+// user-interface thread. The body is streamed as it arrives, one write per block received (up to 512 KiB), into a
+// temporary file beside the target, with the progress reported 1,024 bytes at a time and pending events processed
+// every few milliseconds; only a complete body replaces the target, in one
 // rename that keeps the replaced file's permission bits. A failed transfer leaves the target untouched and no
 // temporary file behind.
 class TransferControl : public QObject

@@ -39,7 +39,10 @@ VersionDecision::Outcome VersionDecision::decide(const std::optional<QString>& r
     if (policy == Policy::AnyOtherTag)
         return *reply == localVersionTag(installedVersion) ? Outcome::UpToDate : Outcome::Proceed;
     const auto offered = fourPartVersion(reply->mid(1));
+    // Newer or not can only be told of a version; anything else is the server's error.
+    if (!offered)
+        return Outcome::NotATag;
     // An installed program without a readable version is older than any release.
     const auto installed = fourPartVersion(installedVersion).value_or(std::array<quint16, 4>{});
-    return offered && *offered > installed ? Outcome::Proceed : Outcome::UpToDate;
+    return *offered > installed ? Outcome::Proceed : Outcome::UpToDate;
 }

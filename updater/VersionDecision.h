@@ -10,7 +10,7 @@ namespace VersionDecision {
 enum class Outcome
 {
     NoReply,  // the server could not be reached: both error messages, then the end
-    NotATag,  // the answer does not begin with "v": the server error message, then the end
+    NotATag,  // no version tag ("v" first; with NewerOnly "v" and four numbers): the server error, then the end
     UpToDate, // nothing to install: the up-to-date message, then the end
     Proceed,  // stop the refresher and fetch the files
 };
@@ -21,7 +21,8 @@ enum class Policy
     // with a trailing line break is another version.
     AnyOtherTag,
     // Only a tag whose four numbers are newer than the installed version: with signed updates a server may offer
-    // an older signed release, which must not be installed over a newer one.
+    // an older signed release, which must not be installed over a newer one. A reply that is not "v" and four
+    // numbers is the server's error.
     NewerOnly,
 };
 

@@ -19,6 +19,7 @@
 #include "WindowPlacement.h"
 #include "platform/Platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -48,6 +49,8 @@ updata::updata(QWidget* parent)
     WindowLook::classicGroupBox(Frame1);
 
     Label2->setObjectName(QStringLiteral("Label2"));
+    // It shows names and lengths the server sent; text that looks like HTML must not draw into the window.
+    Label2->setTextFormat(Qt::PlainText);
     Label2->setGeometry(24, 24, 473, 17);
 
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -102,17 +105,30 @@ bool updata::Form_Load()
     }
 
     // The refresher saves nothing when it is stopped this way; its settings stay as its last orderly close wrote.
-    TaskKill::stopRefresher();
+    // In signed mode it is stopped only once the release has shown a valid signature for the file to be fetched,
+    // so a server that merely claims a newer version cannot stop it at every start.
+    if (!m_signedMode)
+        TaskKill::stopRefresher();
 
     const std::optional<HttpGet::Response> list =
         HttpGet::fetch(UpdateServer::fileListUrl(RandomToken::next()), BuildConfig::UpdaterTimeoutMs);
     // An error page is no list: its text could name a file.
     if (!list || !list->isSuccess()) {
-        // The window stays idle, as with any failed download, but says why: Pagewell has been stopped already.
+        // The window stays idle, as with any failed download, but says why.
         Label2->setText(QStringLiteral("下载失败：无法获取更新文件列表"));
         return true;
     }
     m_fileList = FileList::split(QString::fromUtf8(list->body));
+    m_firstFileName = m_fileList.value(0);
+
+    // The loop below fetches the first plain name and passes over the rest while it runs.
+    const auto first = std::find_if(m_fileList.cbegin(), m_fileList.cend(), FileList::isPlainFileName);
+    if (m_signedMode && first != m_fileList.cend()) {
+        m_checkedInAdvance = fetchSignatureCheck(UpdateServer::fileUrl(*first), *first);
+        if (!m_checkedInAdvance)
+            return true;
+        TaskKill::stopRefresher();
+    }
 
     bool started = false;
     for (const QString& name : std::as_const(m_fileList)) {
@@ -131,7 +147,6 @@ bool updata::Form_Load()
     }
     if (!started)
         Label2->setText(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
-    m_firstFileName = m_fileList.value(0);
     return true;
 }
 
@@ -143,8 +158,8 @@ bool updata::StartDownload(const QString& url)
         return false;
     // Label2 hands over the local path, as it reads once the pause is over.
     const QString path = QDir::fromNativeSeparators(Label2->text());
-    std::unique_ptr<SignatureCheck> check;
-    if (m_signedMode) {
+    std::unique_ptr<SignatureCheck> check = std::move(m_checkedInAdvance);
+    if (m_signedMode && !check) {
         check = fetchSignatureCheck(url, QFileInfo(path).fileName());
         if (!check)
             return false;
@@ -215,7 +230,13 @@ void updata::Timer1_Timer()
 
 bool updata::she()
 {
-    if (!FileList::isPlainFileName(m_firstFileName)) {
+    // The updater's own program cannot be what an update ends with: it would only start this update again, and
+    // again, since the list is not signed and could be in any order.
+    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    const bool isUpdater =
+        m_firstFileName.compare(self, Qt::CaseInsensitive) == 0 ||
+        m_firstFileName.compare(Platform::executableName(QStringLiteral("update")), Qt::CaseInsensitive) == 0;
+    if (!FileList::isPlainFileName(m_firstFileName) || isUpdater) {
         MessageBox::show(this, QStringLiteral("无法启动：") + m_firstFileName);
         return false;
     }

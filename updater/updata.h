@@ -18,8 +18,9 @@ class TransferControl;
 
 // The updater's one window. Form_Load runs the update sequence before the window is first shown: it compares the
 // installed refresher's file version with the server's, ends the program with a message when there is nothing to
-// do, otherwise stops the refresher, fetches the file list and starts the transfer of the first name. Completion
-// arms Timer1, whose tick starts the first listed file and ends the program.
+// do, otherwise stops the refresher, fetches the file list and starts the transfer of the first name (in signed mode
+// the list and that file's signature come first, and the refresher is stopped only when the signature holds).
+// Completion arms Timer1, whose tick starts the first listed file and ends the program.
 class updata : public QWidget
 {
     Q_OBJECT
@@ -79,6 +80,8 @@ private:
     QStringList m_fileList;
     QString m_versionReply;
     std::optional<MinisignFormat::PublicKey> m_trustedKey;
+    // Signed mode: the first file's signature, judged before the refresher was stopped.
+    std::unique_ptr<SignatureCheck> m_checkedInAdvance;
     bool m_signedMode = false;
     bool m_signatureRefused = false;
     bool m_startPause = true;

@@ -242,6 +242,9 @@ private slots:
         QTest::newRow("another tag") << RawServer::Script{RawServer::reply(Tag.toUtf8() + "1")} << true;
         QTest::newRow("capital V") << RawServer::Script{RawServer::reply("V" + Tag.toUtf8().mid(1) + "1")} << false;
         QTest::newRow("no reply") << RawServer::Script{} << false;
+        // Replies are read up to 64 KiB; past that there is no reply at all.
+        QTest::newRow("at the bound") << RawServer::Script{RawServer::reply("v" + QByteArray(65535, '1'))} << true;
+        QTest::newRow("over the bound") << RawServer::Script{RawServer::reply("v" + QByteArray(65536, '1'))} << false;
         QTest::newRow("silent") << RawServer::Script{{}, RawServer::After::Hang} << false;
     }
     void startupCheck()

@@ -173,13 +173,15 @@ private slots:
         }
         row("line break: another tag", "v1.6.0.0\n", "1.6.0.0", Policy::AnyOtherTag, Outcome::Proceed);
         row("older: another tag", "v1.5.9.9", "1.6.0.0", Policy::AnyOtherTag, Outcome::Proceed);
-        row("line break: not newer", "v1.7.0.0\n", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+        row("line break: no version", "v1.7.0.0\n", "1.6.0.0", Policy::NewerOnly, Outcome::NotATag);
         row("older", "v1.5.9.9", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
         row("numbers, not text", "v1.10.0.0", "1.9.0.0", Policy::NewerOnly, Outcome::Proceed);
         row("last part", "v1.6.0.1", "1.6.0.0", Policy::NewerOnly, Outcome::Proceed);
-        row("three parts", "v1.7.0", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
-        row("part too large", "v1.65536.0.0", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
-        row("sign", "v1.+7.0.0", "1.6.0.0", Policy::NewerOnly, Outcome::UpToDate);
+        row("two parts", "v1.7", "1.6.0.0", Policy::NewerOnly, Outcome::NotATag);
+        row("five parts", "v1.7.0.0.1", "1.6.0.0", Policy::NewerOnly, Outcome::NotATag);
+        row("part too large", "v1.7.0.99999", "1.6.0.0", Policy::NewerOnly, Outcome::NotATag);
+        row("part just too large", "v1.65536.0.0", "1.6.0.0", Policy::NewerOnly, Outcome::NotATag);
+        row("sign", "v1.+7.0.0", "1.6.0.0", Policy::NewerOnly, Outcome::NotATag);
     }
     void updaterVersion()
     {

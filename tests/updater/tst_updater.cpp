@@ -1,7 +1,9 @@
-// Guards the updater: start-up outcomes, list, names, broken transfers, hand-over, signed releases on nginx.
+// Guards the updater: start-up outcomes, bounded replies, list, names, broken and partial transfers, hand-over,
+// signed releases on nginx, the system proxy.
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
+#include "SignatureCheck.h"
 #include "TaskKill.h"
 #include "TransferControl.h"
 #include "UpdateServer.h"
@@ -48,6 +50,7 @@ private slots:
     void transfer();
     void signedRelease_data();
     void signedRelease();
+    void systemProxy();
     void updaterVersionReadsBack() { QCOMPARE(Platform::fileVersion(UPDATE_PROGRAM), BuildConfig::UpdaterFileVersion); }
 
 private:
@@ -63,6 +66,7 @@ private:
 void TestUpdater::initTestCase()
 {
     recordInsteadOfActing();
+    SignatureCheck::setLegacyLimitForTesting(1024 * 1024);
     TaskKill::setHookForTesting([](const QString& name) {
         events().append("kill " + name);
         return true;
@@ -122,7 +126,11 @@ void TestUpdater::startup_data()
     QTest::newRow("no program: any tag") << version("v" + Installed) << false << false << QStringList{};
     QTest::newRow("signed: same") << version("v" + Installed) << true << true << QStringList{upToDate};
     QTest::newRow("signed: older") << version("v0.0.0.1") << true << true << QStringList{upToDate};
-    QTest::newRow("signed: line break") << version("v65535.0.0.0\n") << true << true << QStringList{upToDate};
+    QTest::newRow("signed: line break") << version("v65535.0.0.0\n") << true << true << QStringList{serverError};
+    QTest::newRow("signed: two numbers") << version("v65535.7") << true << true << QStringList{serverError};
+    // Read whole, this would be another tag; it is no reply at all.
+    QTest::newRow("over the bound") << version("v" + QString(70000, u'1')) << true << false
+                                    << QStringList{u"ERR.无法连接到更新服务器，请直接到官网下载。"_qs, serverError};
     QTest::newRow("signed: newer") << version("v65535.0.0.0") << true << true << QStringList{};
 }
 
@@ -145,10 +153,10 @@ void TestUpdater::startup()
         QVERIFY(eventsStartingWith("kill ").isEmpty() && events().filter("?e=").isEmpty());
         return;
     }
-    // Stopped before anything else is asked; the list's error page fetched nothing.
-    QCOMPARE(events().size(), 3);
-    QCOMPARE(events().at(1), QStringLiteral("kill Pagewell"));
-    QVERIFY(events().at(2).startsWith(QStringLiteral("/updata/updata.asp?e=Pagewellver&x=")));
+    // Unsigned, Pagewell is stopped before anything else is asked; signed, only for a signature that holds. The
+    // list's error page fetched nothing.
+    QCOMPARE(events().mid(1, events().size() - 2), signedMode ? QStringList{} : QStringList{"kill Pagewell"});
+    QVERIFY(events().last().startsWith(QStringLiteral("/updata/updata.asp?e=Pagewellver&x=")));
     QCOMPARE(w->Label2->text(), Failed + u"无法获取更新文件列表"_qs);
     QVERIFY(w->isVisible() && !w->hasEnded());
 }
@@ -165,6 +173,8 @@ void TestUpdater::fileList_data()
     row("one at a time", "setup|data.dat", "setup", {"launch setup"});
     row("first not plain", "../x|Pagewell", "Pagewell", {u"message 无法启动：../x"_qs});
     row("encoded name", "a#b", "a%23b", {"launch a#b"});
+    // Started, it would fetch and start itself again, for ever.
+    row("the updater itself first", "update|Pagewell", "update", {u"message 无法启动：update"_qs});
     row("nothing plain", "/etc/x|a\\b|", "", {});
 }
 
@@ -177,7 +187,7 @@ void TestUpdater::fileList()
     m_server->on(QStringLiteral("/updata/updata.asp"), list.toUtf8());
     m_server->on("/updata/" + fetched, "new " + fetched.toUtf8());
     const auto w = start();
-    QCOMPARE(events().filter(QRegularExpression("^/updata/[^u]")),
+    QCOMPARE(events().filter(QRegularExpression("^/updata/(?!updata\\.asp)")),
              fetched.isEmpty() ? QStringList{} : QStringList{"/updata/" + fetched});
     if (fetched.isEmpty()) {
         QCOMPARE(w->Label2->text(), Failed + u"更新文件列表中没有可下载的文件"_qs);
@@ -221,11 +231,23 @@ void TestUpdater::transfer_data()
     QTest::newRow("larger than the disk")
         << script(headers("Content-Length: 9000000000000000000\r\n"), RawServer::After::Hang) << OldProgram
         << u"磁盘空间不足"_qs;
-    QTest::newRow("length not a number") << script(headers("Content-Length: 12ab\r\n") + body) << OldProgram
+    QTest::newRow("length not a number") << script(headers("Content-Length: <b>12</b>\r\n") + body) << OldProgram
                                          << u"文件长度无效"_qs;
     QTest::newRow("404") << script(RawServer::reply("missing", 404)) << OldProgram << "HTTP 404";
     QTest::newRow("redirect") << script(RawServer::reply("", 302, "Location: /updata/x\r\nContent-Length: 0\r\n"))
                               << OldProgram << "HTTP 302";
+    QTest::newRow("206 with a matching range")
+        << script(
+               RawServer::reply(body.first(3000), 206, "Content-Range: bytes 0-2999/5000\r\nContent-Length: 3000\r\n"))
+        << OldProgram << "HTTP 206";
+    QTest::newRow("203") << script(RawServer::reply(body, 203)) << OldProgram << "HTTP 203";
+    QTest::newRow("204 with a body") << script(RawServer::reply(body, 204)) << OldProgram << "HTTP 204";
+    QTest::newRow("200 with a range") << script(RawServer::reply(
+                                             body, 200, "Content-Range: bytes 0-4999/9000\r\nContent-Length: 5000\r\n"))
+                                      << OldProgram << "Content-Range";
+    QTest::newRow("encoded on the way") << script(RawServer::reply(
+                                               body, 200, "Content-Encoding: gzip\r\nContent-Length: 5000\r\n"))
+                                        << OldProgram << "gzip";
     QTest::newRow("endless body") << script(headers(""), RawServer::After::Endless) << OldProgram << u"超过了"_qs;
     QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000) << "";
     QTest::newRow("no length") << script(headers("") + body) << body << "";
@@ -247,6 +269,8 @@ void TestUpdater::transfer()
     QCOMPARE(readFile(m_folder->path("Pagewell")), expected);
     QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
     QCOMPARE(w->Timer1->isActive(), expected != OldProgram);
+    // Names and lengths from the server are shown as they are, never as HTML.
+    QCOMPARE(w->Label2->textFormat(), Qt::PlainText);
     if (expected == OldProgram) {
         QVERIFY2(w->Label2->text().startsWith(Failed) && w->Label2->text().size() > Failed.size() &&
                      w->Label2->text().contains(reason),
@@ -258,53 +282,89 @@ void TestUpdater::transfer()
 void TestUpdater::signedRelease_data()
 {
     QTest::addColumn<QString>("tamper");
-    QTest::addColumn<bool>("signedMode");
+    QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<bool>("stopped");
+    // key: "vendor", "none" for unsigned mode, or a built-in line that is no key at all.
+    const auto row = [](const char* name, const QString& tamper, const QString& reason, bool stopped,
+                        const char* key = "vendor") {
+        QTest::newRow(name) << tamper << QString(key) << reason << stopped;
+    };
     const QString sign = QStringLiteral("minisign -S -m files/Pagewell -x files/Pagewell.minisig ");
-    const QString comment = QStringLiteral("-t 'pagewell-release v1.7.0.0 Pagewell'");
-    QTest::newRow("valid") << "" << true << "";
-    QTest::newRow("legacy Ed") << sign + "-l -s ../vendor.key " + comment << true << "";
-    QTest::newRow("unsigned mode") << "rm files/Pagewell.minisig" << false << "";
-    QTest::newRow("one byte changed") << "printf X | dd of=files/Pagewell bs=1 seek=3 conv=notrunc" << true
-                                      << u"文件内容与签名不符"_qs;
-    QTest::newRow("legacy, one byte changed")
-        << sign + "-l -s ../vendor.key " + comment + " && printf X | dd of=files/Pagewell bs=1 seek=3 conv=notrunc"
-        << true << u"文件内容与签名不符"_qs;
-    QTest::newRow("another key") << sign + "-s ../other.key " + comment << true << u"另一个密钥"_qs;
-    QTest::newRow("another file") << sign + "-s ../vendor.key -t 'pagewell-release v1.7.0.0 update'" << true
-                                  << u"另一个文件或版本"_qs;
-    QTest::newRow("another release") << sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'" << true
-                                     << u"另一个文件或版本"_qs;
-    QTest::newRow("comment edited") << "sed -i 's/^trusted comment: .*/&x/' files/Pagewell.minisig" << true
-                                    << u"可信注释"_qs;
-    QTest::newRow("missing") << "rm files/Pagewell.minisig" << true << u"缺少签名文件 Pagewell.minisig（HTTP 404）"_qs;
-    QTest::newRow("malformed") << "echo broken >files/Pagewell.minisig" << true << u"格式无效"_qs;
-    QTest::newRow("signature of 73 bytes")
-        << "sed -i \"2s|.*|$(head -c 73 /dev/zero | base64 -w0)|\" files/Pagewell.minisig" << true << u"格式无效"_qs;
+    const QString legacy = sign + "-l -s ../vendor.key -t 'pagewell-release v1.7.0.0 Pagewell'";
+    const QString changeByte = QStringLiteral(" && printf X | dd of=files/Pagewell bs=1 seek=3 conv=notrunc");
+    row("valid", "", "", true);
+    row("legacy Ed", legacy, "", true);
+    row("CRLF line ends", "sed -i 's/$/\\r/' files/Pagewell.minisig", "", true);
+    row("name needing encoding",
+        "mv files/Pagewell 'files/a#b' && printf 'a#b' >texts/file-list.txt && minisign -S -s ../vendor.key "
+        "-m 'files/a#b' -t 'pagewell-release v1.7.0.0 a#b'",
+        "", true);
+    row("unsigned mode", "rm files/Pagewell.minisig", "", true, "none");
+    // Only the file's own bytes are judged after Pagewell has been stopped.
+    row("one byte changed", "true" + changeByte, u"文件内容与签名不符"_qs, true);
+    row("legacy, one byte changed", legacy + changeByte, u"文件内容与签名不符"_qs, true);
+    row("legacy, over the limit in many blocks", "head -c 3M /dev/zero >files/Pagewell && " + legacy, u"旧式签名"_qs,
+        true);
+    row("another key", sign + "-s ../other.key -t 'pagewell-release v1.7.0.0 Pagewell'", u"另一个密钥"_qs, false);
+    row("another file, same beginning", sign + "-s ../vendor.key -t 'pagewell-release v1.7.0.0 Pagewell.old'",
+        u"另一个文件或版本"_qs, false);
+    row("another release", sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'", u"另一个文件或版本"_qs,
+        false);
+    row("comment edited", "sed -i 's/^trusted comment: .*/&x/' files/Pagewell.minisig", u"可信注释"_qs, false);
+    row("missing", "rm files/Pagewell.minisig", u"缺少签名文件 Pagewell.minisig（HTTP 404）"_qs, false);
+    row("malformed", "echo broken >files/Pagewell.minisig", u"格式无效"_qs, false);
+    row("signature of 73 bytes", "sed -i \"2s|.*|$(head -c 73 /dev/zero | base64 -w0)|\" files/Pagewell.minisig",
+        u"格式无效"_qs, false);
+    row("signature over the bound", "yes '' | head -c 70000 >>files/Pagewell.minisig", u"无法获取签名文件"_qs, false);
+    row("list over the bound", "printf 'Pagewell|%070000d' 0 >texts/file-list.txt", u"无法获取更新文件列表"_qs, false);
+    row("built-in key no key", "", u"内置的签名公钥无效"_qs, false, "RWbroken");
 }
 
 void TestUpdater::signedRelease()
 {
     QFETCH(QString, tamper);
-    QFETCH(bool, signedMode);
+    QFETCH(QString, key);
     QFETCH(QString, reason);
     const QString keys = m_keys.path();
     QVERIFY(
         run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 --sign vendor.key >/dev/null",
             keys, {"SRC=" SOURCE_DIR}));
     QVERIFY(run(tamper, keys + "/release"));
+    const QString name = QString::fromUtf8(readFile(keys + "/release/texts/file-list.txt")).section('|', 0, 0);
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
-    const auto w = start(signedMode ? m_vendorKey : "");
-    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+    const auto w = start(key == "vendor" ? m_vendorKey : key == "none" ? QString() : key);
+    QTEST(!eventsStartingWith("kill ").isEmpty(), "stopped");
     if (reason.isEmpty()) {
-        QCOMPARE(readFile(m_folder->path("Pagewell")), readFile(keys + "/release/files/Pagewell"));
+        QCOMPARE(readFile(m_folder->path(name)), readFile(keys + "/release/files/" + name));
+        QCOMPARE(m_folder->entries(), (QStringList{"Pagewell", name}).mid(0, name == "Pagewell" ? 1 : 2));
         QVERIFY(w->Timer1->isActive());
         return;
     }
+    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
     QCOMPARE(readFile(m_folder->path("Pagewell")), OldProgram);
     QVERIFY2(w->Label2->text().startsWith(Failed) && w->Label2->text().contains(reason), qPrintable(w->Label2->text()));
     QVERIFY(!w->Timer1->isActive() && !w->hasEnded());
     QVERIFY(eventsStartingWith("launch ").isEmpty());
+}
+
+// Behind a required proxy the update server is asked through it; a server on this machine is still asked directly.
+// The name is in the reserved .invalid domain: only the proxy, a local server, ever sees it.
+void TestUpdater::systemProxy()
+{
+    RawServer proxy(&events());
+    // The test folder's program has no version: "v" is up to date.
+    proxy.on("http://pagewell.invalid/updata/updata.asp", QByteArray("v"));
+    qputenv("http_proxy", "http://" + proxy.host().toUtf8());
+    UpdateServer::setHostsForTesting("pagewell.invalid", "pagewell.invalid");
+    start();
+    m_server->on(VersionTarget, QByteArray("v"));
+    UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
+    start();
+    qunsetenv("http_proxy");
+    QCOMPARE(events(), (QStringList{"http://pagewell.invalid/updata/updata.asp?v=Pagewell",
+                                    u"message 已是最新版本，暂时不用更新。"_qs, VersionTarget,
+                                    u"message 已是最新版本，暂时不用更新。"_qs}));
 }
 
 QTEST_MAIN(TestUpdater)
