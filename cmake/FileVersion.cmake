@@ -1,23 +1,28 @@
+# pagewell_check_four_part_version(<what> <version>)
+#
+# A file version is four numbers of 0 to 65535, as a Windows VERSIONINFO holds it and as the updater compares it:
+# anything else would be read back as another version than the one released, or as none.
+function(pagewell_check_four_part_version what version)
+    if(NOT version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
+        message(FATAL_ERROR "${what} must be four numbers joined by dots (1.6.0.0), not '${version}'")
+    endif()
+    foreach(i 1 2 3 4)
+        if(CMAKE_MATCH_${i} GREATER 65535)
+            message(FATAL_ERROR "${what} must be four numbers of 0 to 65535 each, not '${version}'")
+        endif()
+    endforeach()
+endfunction()
+
 # pagewell_embed_file_version(<target> <version> <product name>)
 #
 # Embeds the dotted file version in the program file so that the updater can read the installed program's version
 # from the file alone: a VERSIONINFO resource on Windows, an ELF note (owner "Pagewell", see
 # common/platform/ElfVersionNote.h) elsewhere.
 function(pagewell_embed_file_version target version product)
-    if(NOT version MATCHES "^[0-9]+(\\.[0-9]+)*$")
-        message(FATAL_ERROR "File version of ${target} must be dotted numbers, not '${version}'")
-    endif()
+    pagewell_check_four_part_version("The file version of ${target}" "${version}")
     set(dir "${CMAKE_CURRENT_BINARY_DIR}/file_version_${target}")
     if(WIN32)
-        # The numeric form always has four parts.
-        string(REPLACE "." ";" parts "${version}")
-        list(LENGTH parts count)
-        while(count LESS 4)
-            list(APPEND parts 0)
-            math(EXPR count "${count} + 1")
-        endwhile()
-        list(SUBLIST parts 0 4 parts)
-        string(REPLACE ";" "," PAGEWELL_RC_VERSION_NUMBERS "${parts}")
+        string(REPLACE "." "," PAGEWELL_RC_VERSION_NUMBERS "${version}")
         set(PAGEWELL_RC_VERSION "${version}")
         set(PAGEWELL_RC_PRODUCT "${product}")
         get_target_property(output_name ${target} OUTPUT_NAME)

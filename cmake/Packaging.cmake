@@ -3,8 +3,17 @@
 # README. `cmake --install <build> --prefix <folder>` lays the folder out; CPack packs it (scripts/package).
 install(TARGETS Pagewell update RUNTIME DESTINATION .)
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/resources/icons" DESTINATION .)
-install(FILES "${PROJECT_SOURCE_DIR}/resources/package/pagewell.desktop"
-              "${PROJECT_SOURCE_DIR}/resources/package/README.txt" DESTINATION .)
+# Users of a package whose updater takes unsigned files are told so in its README.
+set(_readme "${PROJECT_SOURCE_DIR}/resources/package/README.txt")
+if(NOT PAGEWELL_UPDATE_PUBLIC_KEY)
+    file(READ "${_readme}" _text)
+    string(REPLACE "\n\n中文" "\n\n注意：本软件包的自动更新程序不校验签名，会安装更新服务器发来的任何文件。\n\
+Note: the updater in this package is unsigned: it installs whatever the update server sends, unchecked.\n\n中文"
+                   _text "${_text}")
+    set(_readme "${CMAKE_BINARY_DIR}/package-readme/README.txt")
+    file(CONFIGURE OUTPUT "${_readme}" CONTENT "${_text}" @ONLY)
+endif()
+install(FILES "${PROJECT_SOURCE_DIR}/resources/package/pagewell.desktop" "${_readme}" DESTINATION .)
 install(PROGRAMS "${PROJECT_SOURCE_DIR}/resources/package/pagewell-menu" DESTINATION .)
 
 string(TOLOWER "${CMAKE_SYSTEM_NAME}" _system)

@@ -18,6 +18,7 @@ folder=$out/$name
 "$src/deploy/make-release" "$folder" "$out/release" | grep -q "file version v$version," ||
     fail "the packaged Pagewell does not carry its file version $version"
 desktop-file-validate "$folder/pagewell.desktop" || fail "the shipped desktop entry is not valid"
+grep -q "is unsigned" "$folder/README.txt" || fail "the README of a package with an unsigned updater does not say so"
 
 export HOME=$out/home
 unset XDG_DATA_HOME
