@@ -7,12 +7,15 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
+#include <QRandomGenerator>
 #include <QStorageInfo>
+#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
@@ -22,6 +25,8 @@ namespace {
 constexpr qint64 ReadBufferSize = 512 * 1024;
 constexpr qint64 EventIntervalMs = 5;
 constexpr qint64 WritebackStep = 8 * 1024 * 1024;
+constexpr qint64 ReplaceRetryMs = 3000;
+constexpr unsigned long ReplaceRetryStepMs = 50;
 } // namespace
 
 TransferControl::TransferControl(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
@@ -60,9 +65,9 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     m_replacedExisting = QFileInfo::exists(targetPath);
     m_check = std::move(check);
     // The temporary file lives beside the target, so the final rename stays on one file system and is atomic.
-    // An existing target's permission bits carry over to its replacement.
-    m_file = std::make_unique<QSaveFile>(targetPath);
-    if (!m_file->open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+    m_file = std::make_unique<QFile>(
+        QStringLiteral("%1.%2.part").arg(targetPath).arg(uint(QRandomGenerator::global()->generate()), 8, 16, QLatin1Char('0')));
+    if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         m_errorText = tr("无法写入 %1（%2）").arg(targetPath, m_file->errorString());
         m_file.reset();
         return false;
@@ -276,9 +281,25 @@ void TransferControl::complete()
             return;
         }
     }
-    if (!m_file->commit()) {
-        fail(tr("无法替换 %1（%2）").arg(m_targetPath, m_file->errorString()));
+    // On the disk before it replaces anything: after a power loss the folder holds the old program or the new one.
+    if (!Platform::syncToDisk(int(m_file->handle()))) {
+        fail(tr("无法写入 %1（%2）").arg(m_targetPath, m_file->errorString()));
         return;
+    }
+    m_file->close();
+    // An existing target's permission bits carry over to its replacement.
+    if (m_replacedExisting)
+        m_file->setPermissions(QFile::permissions(m_targetPath));
+    // Windows keeps a program's file locked for a moment after its process was killed, which is exactly when this
+    // runs: the rename is tried again for a short while before the transfer counts as failed.
+    QString reason;
+    const QDeadlineTimer deadline(ReplaceRetryMs);
+    while (!Platform::replaceFile(m_file->fileName(), m_targetPath, &reason)) {
+        if (deadline.hasExpired()) {
+            fail(tr("无法替换 %1（%2）").arg(m_targetPath, reason));
+            return;
+        }
+        QThread::msleep(ReplaceRetryStepMs);
     }
     m_file.reset();
     release();
@@ -298,7 +319,9 @@ void TransferControl::release()
 {
     m_running = false;
     m_idleTimer.stop();
-    // Dropping an uncommitted save file removes its temporary file; the target is untouched.
+    // A temporary file that did not replace the target goes; the target is untouched.
+    if (m_file)
+        m_file->remove();
     m_file.reset();
     m_check.reset();
     if (QNetworkReply* reply = m_reply.data()) {

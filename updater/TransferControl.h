@@ -11,7 +11,7 @@
 class QNetworkAccessManager;
 class SignatureCheck;
 class QNetworkReply;
-class QSaveFile;
+class QFile;
 
 // The window's transfer control: fetches one file in the background and reports through stateChanged() on the
 // user-interface thread. The body is streamed as it arrives, one write per block received (up to 512 KiB), into a
@@ -73,7 +73,7 @@ private:
 
     QNetworkAccessManager* m_manager;
     QPointer<QNetworkReply> m_reply;
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<QFile> m_file;
     std::unique_ptr<SignatureCheck> m_check;
     QTimer m_idleTimer;
     QElapsedTimer m_sinceEvents;

@@ -21,6 +21,13 @@ bool killByImageName(const QString& baseName);
 // Makes a freshly written file runnable as a program (no-op where files need no such bit).
 bool makeExecutable(const QString& filePath);
 
+// Writes what the system still holds of an open file (its native handle) to the disk and waits until it is there.
+bool syncToDisk(int handle);
+
+// Puts the file `from` in place of `to` in one step, replacing `to` when it exists. False, with the system's reason in
+// error, when that is refused (on Windows, for one, while `to` is a program still being unloaded).
+bool replaceFile(const QString& from, const QString& to, QString* error);
+
 // Starts writing a range of an open file (its native handle) to the disk in the background and returns at once,
 // so that a later flush has less left to wait for. Where the system has no such call, nothing happens.
 void startWriteback(int handle, qint64 offset, qint64 length);

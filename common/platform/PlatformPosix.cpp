@@ -8,7 +8,11 @@
 
 #include <algorithm>
 
+#include <cerrno>
+#include <cstdio>
+
 #include <fcntl.h>
+#include <unistd.h>
 
 QString Platform::executableName(const QString& baseName)
 {
@@ -31,6 +35,20 @@ bool Platform::makeExecutable(const QString& filePath)
     QFile file(filePath);
     return file.setPermissions(file.permissions() | QFileDevice::ExeOwner | QFileDevice::ExeUser |
                                QFileDevice::ExeGroup | QFileDevice::ExeOther);
+}
+
+bool Platform::syncToDisk(int handle)
+{
+    return ::fsync(handle) == 0;
+}
+
+bool Platform::replaceFile(const QString& from, const QString& to, QString* error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (error)
+        *error = qt_error_string(errno);
+    return false;
 }
 
 void Platform::startWriteback(int handle, qint64 offset, qint64 length)

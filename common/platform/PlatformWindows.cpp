@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <vector>
 
 QString Platform::executableName(const QString& baseName)
@@ -56,6 +58,22 @@ QString Platform::fileVersion(const QString& programFile)
         .arg(LOWORD(info->dwFileVersionMS))
         .arg(HIWORD(info->dwFileVersionLS))
         .arg(LOWORD(info->dwFileVersionLS));
+}
+
+bool Platform::syncToDisk(int handle)
+{
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(handle))) != 0;
+}
+
+bool Platform::replaceFile(const QString& from, const QString& to, QString* error)
+{
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    if (error)
+        *error = qt_error_string(int(GetLastError()));
+    return false;
 }
 
 void Platform::startWriteback(int, qint64, qint64)
