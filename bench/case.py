@@ -1,10 +1,10 @@
 """One benchmark measurement, run as process 1 of fresh PID, network and mount namespaces (see harness.py).
 
-Inside, the configured hosts' loopback ports are private, the X server's socket folder /tmp/.X11-unix is a private tmpfs and the X server
-keeps no lock file (so nothing of it outlives the namespace; /tmp itself stays visible, since the checkout or the
-build may live there), and every process that exists was started here, so the clean-up at the end may stop them all.
-The case's plan is a JSON object on the command line; the result is one JSON object on the last line of
-standard output.
+Inside, the configured hosts' loopback ports are private, the X server's socket folder /tmp/.X11-unix is a private
+tmpfs and the X server keeps no lock file (so nothing of it outlives the namespace; /tmp itself stays visible, since
+the checkout or the build may live there), and every process that exists was started here, so the clean-up at the end
+may stop them all. The case's plan is a JSON object on the command line; the result is one JSON object on the last
+line of standard output.
 """
 
 import json

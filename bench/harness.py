@@ -1,8 +1,8 @@
 """Runs the benchmarks several times each, side by side with their baselines, and writes the results table.
 
 Every measurement runs in PID, network and mount namespaces of its own (case.py), so the programs see a private
-loopback with the configured host's port, the updater's kill-by-name reaches only processes of that run, and ending the namespace ends every
-process the run started.
+loopback with the configured host's port, the updater's kill-by-name reaches only processes of that run, and ending
+the namespace ends every process the run started.
 """
 
 import argparse

@@ -66,8 +66,9 @@ def status_kb(pid, key):
 
 
 def pss_kb(pid):
-    """Proportional set size: shared pages are split between the processes that map them, so a sum over a
-    process tree counts each page once."""
+    """Proportional set size: a shared page is split between all the processes that map it, so a sum over a
+    process tree counts once a page that only the tree maps, and only the tree's share of a page that other programs
+    on the machine map too (another Qt WebEngine program running meanwhile lowers the figure)."""
     try:
         with open(f"/proc/{pid}/smaps_rollup") as f:
             for line in f:
