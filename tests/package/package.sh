@@ -18,6 +18,9 @@ folder=$out/$name
 "$src/deploy/make-release" "$folder" "$out/release" | grep -q "file version v$version," ||
     fail "the packaged Pagewell does not carry its file version $version"
 desktop-file-validate "$folder/pagewell.desktop" || fail "the shipped desktop entry is not valid"
+# Any argument but its own ends Pagewell before a window opens, with its usage as the last line.
+status=0 && usage=$(QT_QPA_PLATFORM=offscreen "$folder/Pagewell" --bogus 2>&1 >/dev/null | tail -n 1) || status=$?
+[ "$status" = 2 ] && [[ "$usage" == *bogus*--start* ]] || fail "an unknown option gave status $status: $usage"
 grep -q "is unsigned" "$folder/README.txt" || fail "the README of a package with an unsigned updater does not say so"
 
 export HOME=$out/home
