@@ -71,7 +71,7 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     deadline.stop();
 
     std::optional<Response> response;
-    if (!tooLong && reply->bytesAvailable() <= maxBytes && answeredInFull(*reply))
+    if (!tooLong && answeredInFull(*reply))
         response = Response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
     // The manager owns the reply and deletes it when it goes out of scope.
     return response;
