@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
@@ -64,9 +65,15 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     m_finishPending = false;
     m_replacedExisting = QFileInfo::exists(targetPath);
     m_check = std::move(check);
-    // The temporary file lives beside the target, so the final rename stays on one file system and is atomic.
-    m_file = std::make_unique<QFile>(
-        QStringLiteral("%1.%2.part").arg(targetPath).arg(uint(QRandomGenerator::global()->generate()), 8, 16, QLatin1Char('0')));
+    // The temporary file lives beside the target, so the final rename stays on one file system and is atomic. One
+    // that an updater killed mid-transfer left behind is of no use to anybody.
+    const QFileInfo target(targetPath);
+    for (const QFileInfo& stale :
+         target.dir().entryInfoList({target.fileName() + QStringLiteral(".*.part")}, QDir::Files))
+        QFile::remove(stale.filePath());
+    m_file = std::make_unique<QFile>(QStringLiteral("%1.%2.part")
+                                         .arg(targetPath)
+                                         .arg(uint(QRandomGenerator::global()->generate()), 8, 16, QLatin1Char('0')));
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         m_errorText = tr("无法写入 %1（%2）").arg(targetPath, m_file->errorString());
         m_file.reset();

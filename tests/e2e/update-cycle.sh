@@ -43,6 +43,7 @@ if [ "$mode" = kill ]; then
         elif cmp -s "$work/installed/Pagewell" "$work/new/Pagewell"; then new=$((new + 1))
         else fail "kill $run left a program that is neither the old nor the new one"; fi
     done
+    [ "$(ls -A "$work/installed" | grep -c '\.part$')" -le 1 ] || fail "killed transfers piled up: $(ls -A "$work/installed")"
     echo "24 kills: $old left the old program, $new the new one"
     [ "$old" -gt 0 ] && [ "$new" -gt 0 ] || fail "the kills did not land both before and after the replacement"
     exit 0
