@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "CommandLine.h"
 #include "DateTimeText.h"
+#include "HttpCacheLimit.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
 #include "Module1.h"
@@ -60,6 +61,7 @@ void Form1::createControls()
     WebBrowser1->setObjectName(QStringLiteral("WebBrowser1"));
     WebBrowser1->setGeometry(16, 120, 953, 449);
     WebBrowser1->setFocusPolicy(Qt::StrongFocus);
+    HttpCacheLimit::applyTo(*WebBrowser1->page()->profile());
 
     Frame1 = new QGroupBox(QStringLiteral("网址"), this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
