@@ -5,6 +5,7 @@ refresher's version check, and notes when each request arrived on the same monot
 start programs, so "process start to request" needs no clock translation.
 """
 
+import functools
 import random
 import socket
 import struct
@@ -78,10 +79,16 @@ DYNAMIC_HEADERS = "Cache-Control: private\r\n"
 def soak_page(query, self_reload, token):
     """The soak's page, about 60 KB: a heading, two pictures, a 400-row table and a little script. Each answer
     differs a little (the query and a counter), as a page that is worth refreshing does. With self_reload it
-    moves on by itself after a second to the same page with a fresh token, as a browser tab left on it would."""
+    moves on by itself after a second to the same page with a fresh token, as a browser tab left on it would.
+    pad=N in the query adds N KiB of comment, so that a cache fills in minutes rather than half an hour."""
+    pad = 0
+    for pair in query.split("&"):
+        if pair.startswith("pad=") and pair[4:].isdigit():
+            pad = min(int(pair[4:]), 4096)
     head = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Soak page</title>"
     if self_reload:
-        head += f"<meta http-equiv=\"refresh\" content=\"1;url={SOAK_SELF_PAGE}?rn={token}\">"
+        more = f"pad={pad}&" if pad else ""
+        head += f"<meta http-equiv=\"refresh\" content=\"1;url={SOAK_SELF_PAGE}?{more}rn={token}\">"
     head += ("<link rel=\"stylesheet\" href=\"/bench/ref.css\"><style>.mark{background:#eef}</style>"
              f"<script src=\"{SOAK_SCRIPT}\"></script></head>")
     rows = "".join(f"<tr><td>{i}</td><td>站点 {i} 状态</td><td>{(i * 37) % 101}</td><td>{(i * 53) % 997}</td>"
@@ -94,7 +101,12 @@ def soak_page(query, self_reload, token):
             "sum: <span id=\"sum\">?</span></p><script>var s=0;document.querySelectorAll('tbody tr td:nth-child(3)')"
             ".forEach(function(c){s+=Number(c.textContent);});document.getElementById('sum').textContent=s;"
             "</script></body></html>")
-    return (head + body).encode("utf-8")
+    return (head + body + (f"<!-- {_filler(pad)} -->" if pad else "")).encode("utf-8")
+
+
+@functools.lru_cache(maxsize=4)
+def _filler(kib):
+    return "".join(f"{(i * 2654435761) % 4294967296:08x}" for i in range(kib * 128))
 
 
 class Request:
@@ -137,11 +149,6 @@ class LoopServer:
     def snapshot(self):
         with self._lock:
             return list(self.requests)
-
-    def count(self, predicate, since=0.0, until=float("inf")):
-        """How many logged requests satisfy predicate and arrived inside [since, until]."""
-        with self._lock:
-            return sum(1 for r in self.requests if since <= r.arrived <= until and predicate(r))
 
     def wait_for(self, predicate, timeout):
         """Waits until some logged request satisfies predicate; returns it, or None when the time is up."""

@@ -1,18 +1,19 @@
 """The soak (B7): a program refreshing a page every second for a long time, its memory read every so often.
 
 Run by case.py inside the case's namespaces, with the loopback server and the X server already started. Pagewell
-refreshes the soak page (loopserver.SOAK_PAGE) at interval 1 s from its user.ini, ticked as a user ticks it;
+refreshes the soak page (loopserver.SOAK_PAGE) at interval 1 s from its user.ini, started with --start (which
+ticks 开启 as a user would);
 BaselineView shows the page that reloads itself every second with a fresh token (loopserver.SOAK_SELF_PAGE), so
 what grows in both is the web engine's and what grows only in Pagewell is Pagewell's. The renderer may be killed
 at given moments, to time how long the view is without a page.
 
 The case's plan names: program ("pagewell" or "baseline"), seconds (how long the soak runs from the first
 refresh), sample_every (seconds between memory readings), tick (Pagewell: tick 开启, default yes), kills (seconds
-from the first refresh at which the renderer is killed), env (extra environment for the program).
+from the first refresh at which the renderer is killed), env (extra environment for the program), pad_kib (KiB of
+comment added to the page, to fill a cache sooner in experiments; none by default).
 """
 
 import os
-import shutil
 import signal
 import subprocess
 import time
@@ -23,6 +24,9 @@ import procstats
 # The longest the view may stay without a page after a kill before the wait for it gives up.
 BACK_LIMIT_S = 15.0
 PAGES = (loopserver.START_PAGE, loopserver.SOAK_PAGE, loopserver.SOAK_SELF_PAGE)
+# Every page here links this stylesheet, and it is served uncacheable: its request says a renderer has the page's
+# markup and is laying it out, that is, the page is being shown again.
+STYLESHEET = "/bench/ref.css"
 
 
 def command_line(pid):
@@ -55,32 +59,32 @@ def memory(root_pid):
     return {"total_kib": total, "main_kib": own, "renderer_kib": renderer}
 
 
-def launch_baseline(plan, display, work, case):
-    url = f"http://{plan['host']}{loopserver.SOAK_SELF_PAGE}?rn=first"
-    log = open(os.path.join(work, "baseline.log"), "wb")
-    process = subprocess.Popen([plan["baseline"], url], env=case.program_env(display, work, plan.get("env")),
-                               cwd=work, stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+def launch(plan, display, work, case):
+    pad = f"pad={plan['pad_kib']}&" if plan.get("pad_kib") else ""
+    if plan["program"] == "baseline":
+        argv = [plan["baseline"], f"http://{plan['host']}{loopserver.SOAK_SELF_PAGE}?{pad}rn=first"]
+    else:
+        url = f"http://{plan['host']}{loopserver.SOAK_PAGE}" + (f"?{pad[:-1]}" if pad else "")
+        argv = [case.prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work)]
+        if plan.get("tick", True):
+            argv.append("--start")
+    log = open(os.path.join(work, f"{plan['program']}.log"), "wb")
+    process = subprocess.Popen(argv, env=case.program_env(display, work, plan.get("env")), cwd=work, stdout=log,
+                               stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     log.close()
     return process
 
 
 def start(plan, display, work, server, case):
     """Starts the program and returns it with the arrival time of its first refresh of the soak page."""
-    if plan["program"] == "baseline":
-        process = launch_baseline(plan, display, work, case)
-        first = server.wait_for(lambda r: r.path == loopserver.SOAK_SELF_PAGE, 60)
-        if first is None:
-            raise case.CaseError(f"BaselineView asked for no soak page (exit code {process.poll()})")
-        return process, first.arrived
-    url = f"http://{plan['host']}{loopserver.SOAK_PAGE}"
-    process, _ = case.launch(dict(plan, settings={"url": url, "interval": 1}), display, work)
-    case.wait_loaded(server, process, 60)
-    if not plan.get("tick", True):
+    process = launch(plan, display, work, case)
+    if plan["program"] == "pagewell" and not plan.get("tick", True):
+        case.wait_loaded(server, process, 60)
         return process, time.monotonic()
-    case.tick_enable_box(display, case.find_window(display, 15))
-    first = server.wait_for(lambda r: r.path == loopserver.SOAK_PAGE and "rn=" in r.query, 10)
+    page = loopserver.SOAK_SELF_PAGE if plan["program"] == "baseline" else loopserver.SOAK_PAGE
+    first = server.wait_for(lambda r: r.path == page and "rn=" in r.query, 60)
     if first is None:
-        raise case.CaseError("ticking the enable box started no timed refresh")
+        raise case.CaseError(f"no refresh of the soak page within 60 s (program exit code {process.poll()})")
     return process, first.arrived
 
 
@@ -118,14 +122,21 @@ def run(plan, display, work, server, case):
     alive = {pid for pid in procstats.tree(process.pid) if is_renderer(pid)}
     restarts = len(renderers_seen - alive - killed_pids)
     page = loopserver.SOAK_SELF_PAGE if plan["program"] == "baseline" else loopserver.SOAK_PAGE
-    refreshes = server.count(lambda r: r.path == page and "rn=" in r.query, began, ended + 0.5)
-    back = []
+    # Each timed refresh has a token of its own; a reload after a renderer kill asks for the same URL again.
+    refreshes = len({r.query for r in server.snapshot()
+                     if r.path == page and "rn=" in r.query and began <= r.arrived <= ended + 0.5})
+    requested, shown = [], []
     for i, k in enumerate(killed_at):
         limit = min(killed_at[i + 1] if i + 1 < len(killed_at) else ended, k + BACK_LIMIT_S)
-        again = [r.arrived for r in server.snapshot() if r.path in PAGES and k < r.arrived <= limit]
-        back.append(round(again[0] - k, 3) if again else None)
+        after = [r for r in server.snapshot() if k < r.arrived <= limit]
+        page = next((r.arrived for r in after if r.path in PAGES), None)
+        styled = next((r.arrived for r in after if page is not None and r.path == STYLESHEET and r.arrived >= page),
+                      None)
+        requested.append(None if page is None else round(page - k, 3))
+        shown.append(None if styled is None else round(styled - k, 3))
     result = {"readings": readings, "refreshes": refreshes, "renderer_restarts": restarts,
-              "renderers_seen": len(renderers_seen), "kills": len(killed_at), "back_after_kill": back,
+              "renderers_seen": len(renderers_seen), "kills": len(killed_at), "requested_after_kill": requested,
+              "shown_after_kill": shown,
               "seconds": round(ended - began, 1),
               "requests": len([r for r in server.snapshot() if began <= r.arrived <= ended])}
     if plan["program"] == "pagewell" and plan.get("tick", True):
@@ -158,9 +169,6 @@ def benchmark(run, plan):
     seconds, every = plan["B7_seconds"], plan["B7_sample"]
     minutes = f"{seconds // 60} min" if seconds % 60 == 0 else f"{seconds} s"
     base = {"kind": "soak", "seconds": seconds, "sample_every": every}
-    if not shutil.which("xdotool"):
-        run.note("B7: xdotool is not installed (PAGEWELL_WITH_BENCH=1 scripts/install-deps); not run")
-        return []
     soaked = run.case(dict(base, program="pagewell", kills=plan["B7_soak_kills"]), seconds + 180)
     view = run.case(dict(base, program="baseline"), seconds + 180) if plan["info_runs"] else None
     killed = {}
@@ -183,12 +191,13 @@ def benchmark(run, plan):
         else:
             rows.append(report.Row("B7", "(info) BaselineView reloading itself every second, the same", "MiB",
                                    mib(late), mib(early), "minutes 1–3"))
-        series = " ".join(f"{r['total_kib'] / 1024:.0f}" for r in readings[::2])
-        first, last = readings[0], readings[-1]
-        run.note(f"B7 {name}: total PSS MiB every {2 * every} s from the first refresh: {series}; own process "
-                 f"{first['main_kib'] / 1024:.0f} → {last['main_kib'] / 1024:.0f}, renderer "
-                 f"{first['renderer_kib'] / 1024:.0f} → {last['renderer_kib'] / 1024:.0f}; {result['refreshes']} "
-                 f"page requests with rn= in {result['seconds']:g} s, {result['requests']} requests in all")
+        rows.append(report.Row("B7", f"(info) of which {name}'s own process", "MiB", mib(late, "main_kib"),
+                               mib(early, "main_kib"), "minutes 1–3"))
+        step = max(1, round(60 / every))
+        series = " ".join(f"{r['total_kib'] / 1024:.0f}/{r['main_kib'] / 1024:.0f}" for r in readings[::step])
+        run.note(f"B7 {name}: total/own-process PSS MiB every {step * every} s from the first refresh: {series}; "
+                 f"{result['refreshes']} page requests with rn= in {result['seconds']:g} s, {result['requests']} "
+                 "requests in all")
     if soaked:
         missing = soaked["runs_expected"] - soaked["refreshes"]
         rows.append(report.Row("B7", "Timed refreshes the server did not see (run count − page requests)", "count",
@@ -198,16 +207,24 @@ def benchmark(run, plan):
     later = []
     for tick, text in ((True, "开启 ticked"), (False, "开启 not ticked")):
         result = killed.get(tick) or (soaked if tick and not plan["B7_kill_rows"] else None)
-        times = [BACK_LIMIT_S if b is None else b for b in result["back_after_kill"]] if result else []
-        if result and None in result["back_after_kill"]:
-            run.note(f"B7 kills, {text}: no page asked for within {BACK_LIMIT_S:g} s after some kills")
-        if result:
-            run.note(f"B7 kills, {text}: seconds without a page after each kill: "
-                     f"{' '.join('–' if b is None else f'{b:.2f}' for b in result['back_after_kill'])}")
-        rows.append(report.Row("B7", f"Without a page after the first renderer kill (SIGKILL), {text}", "s",
-                               times[:1], goal_kind="max", goal=2.0, goal_text="≤ 2 s",
-                               note="" if plan["B7_kill_rows"] or tick else "not run in quick mode"))
+        if not result:
+            rows.append(report.Row("B7", f"Page shown again after the first renderer kill (SIGKILL), {text}", "s",
+                                   [], goal_kind="max", goal=2.0, goal_text="≤ 2 s", note="not run in quick mode"))
+            continue
+        # A page that never came back within the limit counts as the limit, so the goal shows it as missed.
+        times = [BACK_LIMIT_S if b is None else b for b in result["shown_after_kill"]]
+        if None in result["shown_after_kill"]:
+            run.note(f"B7 kills, {text}: no page shown within {BACK_LIMIT_S:g} s after some kills")
+        run.note(f"B7 kills, {text}: seconds from each kill to the page's request / to its stylesheet's request: "
+                 + ", ".join(f"{fmt(a)} / {fmt(b)}" for a, b in zip(result["requested_after_kill"],
+                                                                    result["shown_after_kill"])))
+        rows.append(report.Row("B7", f"Page shown again after the first renderer kill (SIGKILL), {text}", "s",
+                               times[:1], goal_kind="max", goal=2.0, goal_text="≤ 2 s"))
         later += times[1:]
     if plan["B7_kill_rows"]:
         rows.append(report.Row("B7", "(info) the same after the second and third kills, both settings", "s", later))
     return rows
+
+
+def fmt(seconds):
+    return "–" if seconds is None else f"{seconds:.2f}"
