@@ -13,6 +13,7 @@ from the first refresh at which the renderer is killed), env (extra environment 
 comment added to the page, to fill a cache sooner in experiments; none by default).
 """
 
+import json
 import os
 import signal
 import subprocess
@@ -46,17 +47,34 @@ def is_renderer(pid):
     return stat is not None and b"--type=zygote" in command_line(stat.ppid)
 
 
+def rollup(pid):
+    """Pss and Pss_Anon of a process in KiB (zeros once it has gone)."""
+    found = {"Pss": 0, "Pss_Anon": 0}
+    try:
+        with open(f"/proc/{pid}/smaps_rollup") as f:
+            for line in f:
+                key, _, rest = line.partition(":")
+                if key in found:
+                    found[key] = int(rest.split()[0])
+    except OSError:
+        pass
+    return found["Pss"], found["Pss_Anon"]
+
+
 def memory(root_pid):
-    """Total PSS of the process tree, and that of the program's own process and of its renderers apart."""
-    total = own = renderer = 0
+    """Total PSS of the process tree, that of the program's own process and of its renderers apart, and the
+    tree's anonymous PSS: the libraries' pages are shared with any other program that maps them (another Qt
+    WebEngine program running meanwhile lowers everybody's PSS), anonymous memory only inside the tree."""
+    total = own = renderer = anon = 0
     for pid in procstats.tree(root_pid):
-        kib = procstats.pss_kb(pid) or 0
+        kib, anon_kib = rollup(pid)
         total += kib
+        anon += anon_kib
         if pid == root_pid:
             own = kib
         elif is_renderer(pid):
             renderer += kib
-    return {"total_kib": total, "main_kib": own, "renderer_kib": renderer}
+    return {"total_kib": total, "main_kib": own, "renderer_kib": renderer, "anon_kib": anon}
 
 
 def launch(plan, display, work, case):
@@ -143,6 +161,9 @@ def run(plan, display, work, server, case):
         # The schedule runs once a second on whole-second ticks (B4), so the window's run count at the end is
         # one for the first refresh and one for every whole second after it.
         result["runs_expected"] = int(ended + 0.5 - began) + 1
+    # Every reading, for a closer look than the table's (kept with --keep-work).
+    with open(os.path.join(work, "soak.json"), "w") as f:
+        json.dump(result, f)
     return result
 
 
@@ -191,6 +212,9 @@ def benchmark(run, plan):
         else:
             rows.append(report.Row("B7", "(info) BaselineView reloading itself every second, the same", "MiB",
                                    mib(late), mib(early), "minutes 1–3"))
+        if name == "Pagewell":
+            rows.append(report.Row("B7", "(info) the same, anonymous PSS only (no library pages)", "MiB",
+                                   mib(late, "anon_kib"), mib(early, "anon_kib"), "minutes 1–3"))
         rows.append(report.Row("B7", f"(info) of which {name}'s own process", "MiB", mib(late, "main_kib"),
                                mib(early, "main_kib"), "minutes 1–3"))
         step = max(1, round(60 / every))
