@@ -125,7 +125,10 @@ def run(plan, display, work, server, case):
         if kills and now - began >= kills[0]:
             kills.pop(0)
             for pid in renderers:
-                os.kill(pid, signal.SIGKILL)
+                try:
+                    os.kill(pid, signal.SIGKILL)
+                except ProcessLookupError:
+                    pass  # it ended on its own just now; the time to the page is measured all the same
                 killed_pids.add(pid)
             killed_at.append(time.monotonic())
         if now >= next_reading:
@@ -147,10 +150,10 @@ def run(plan, display, work, server, case):
     for i, k in enumerate(killed_at):
         limit = min(killed_at[i + 1] if i + 1 < len(killed_at) else ended, k + BACK_LIMIT_S)
         after = [r for r in server.snapshot() if k < r.arrived <= limit]
-        page = next((r.arrived for r in after if r.path in PAGES), None)
-        styled = next((r.arrived for r in after if page is not None and r.path == STYLESHEET and r.arrived >= page),
+        asked = next((r.arrived for r in after if r.path in PAGES), None)
+        styled = next((r.arrived for r in after if asked is not None and r.path == STYLESHEET and r.arrived >= asked),
                       None)
-        requested.append(None if page is None else round(page - k, 3))
+        requested.append(None if asked is None else round(asked - k, 3))
         shown.append(None if styled is None else round(styled - k, 3))
     result = {"readings": readings, "refreshes": refreshes, "renderer_restarts": restarts,
               "renderers_seen": len(renderers_seen), "kills": len(killed_at), "requested_after_kill": requested,
