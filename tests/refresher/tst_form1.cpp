@@ -89,9 +89,8 @@ private slots:
         const auto row = [](const char* name, const char* url, const char* interval, const QStringList& messages) {
             QTest::newRow(name) << QString(url) << QString(interval) << messages;
         };
-        row("no URL", "", "5", {u"请先设定网址"_qs});
-        row("no interval", "x.org", "", {u"请先设定间隔时间"_qs});
         row("neither", "", "", {u"请先设定网址"_qs});
+        row("no interval", "x.org", "", {u"请先设定间隔时间"_qs});
         row("not a number", "x.org", "abc", {invalid});
         row("zero", "x.org", "0", {});
     }
@@ -144,7 +143,6 @@ private slots:
         w.Check1->setChecked(false);
         QCOMPARE(tickAt(9), 2);
         QCOMPARE(tickAt(10), 3);
-        QCOMPARE(tickAt(13), 3);
         QCOMPARE(tickAt(100), 3);
         QCOMPARE(w.RunCount(), 3);
         QVERIFY(eventsStartingWith("message ").isEmpty());
@@ -307,8 +305,7 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty() && loaded.last().at(0).toBool(), 30000);
             QCOMPARE(pages(), crash + 1);
         }
-        QCOMPARE(w.RunCount(), 0);
-        QVERIFY(w.Label6->text().isEmpty() && !w.Check1->isChecked());
+        QVERIFY(w.RunCount() == 0 && w.Label6->text().isEmpty() && !w.Check1->isChecked());
     }
 };
 

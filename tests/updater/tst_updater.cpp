@@ -225,7 +225,6 @@ void TestUpdater::transfer_data()
     const auto headers = [](const QByteArray& length) { return RawServer::reply("", 200, length); };
     QTest::newRow("refused") << script("") << OldProgram << "";
     QTest::newRow("silent") << script("", RawServer::After::Hang) << OldProgram << u"没有收到任何数据"_qs;
-    QTest::newRow("drop after headers") << script(headers("Content-Length: 5000\r\n")) << OldProgram << "";
     QTest::newRow("drop mid-body") << script(headers("Content-Length: 5000\r\n") + body.first(3000)) << OldProgram
                                    << "";
     QTest::newRow("stall") << script(headers("Content-Length: 5000\r\n") + body.first(3000), RawServer::After::Hang)
@@ -386,7 +385,6 @@ void TestUpdater::replaceRetried()
     const auto w = start();
     unlock.join();
     QCOMPARE(readFile(target), "the new program");
-    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
 }
 
 QTEST_MAIN(TestUpdater)
