@@ -4,12 +4,13 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 namespace {
 MessageBox::Handler g_handler = nullptr;
 }
 
-void MessageBox::show(QWidget* parent, const QString& text)
+void MessageBox::show(QWidget* parent, const QString& text, int autoCloseMs)
 {
     if (g_handler) {
         g_handler(parent, text);
@@ -20,6 +21,8 @@ void MessageBox::show(QWidget* parent, const QString& text)
     box.setTextFormat(Qt::PlainText);
     // Some styles decorate dialog buttons with pictures; this message carries none at all.
     box.button(QMessageBox::Ok)->setIcon(QIcon());
+    if (autoCloseMs > 0)
+        QTimer::singleShot(autoCloseMs, &box, &QMessageBox::accept);
     box.exec();
 }
 

@@ -8,13 +8,13 @@ namespace {
 ProcessLauncher::Hook g_hook = nullptr;
 }
 
-bool ProcessLauncher::launch(const QString& program, const QStringList& arguments)
+bool ProcessLauncher::launch(const QString& program, const QStringList& arguments, qint64* pid)
 {
     if (g_hook)
         return g_hook(program, arguments);
     const QFileInfo info(program);
     const QString workingDirectory = info.isAbsolute() ? info.absolutePath() : QString();
-    return Platform::startDetached(program, arguments, workingDirectory);
+    return Platform::startDetached(program, arguments, workingDirectory, pid);
 }
 
 void ProcessLauncher::setHookForTesting(Hook hook)

@@ -3,9 +3,9 @@
 #include <QString>
 #include <QStringList>
 
-// Starts a program detached with a normal window and returns at once; the process identifier is not kept.
+// Starts a program detached with a normal window and returns at once. Its process identifier goes to pid when given.
 namespace ProcessLauncher {
-bool launch(const QString& program, const QStringList& arguments = {});
+bool launch(const QString& program, const QStringList& arguments = {}, qint64* pid = nullptr);
 
 // Tests observe launches instead of starting programs. The hook returns what launch() should report.
 using Hook = bool (*)(const QString& program, const QStringList& arguments);

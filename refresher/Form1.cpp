@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "CommandLine.h"
 #include "DateTimeText.h"
+#include "HandedState.h"
 #include "HttpCacheLimit.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
@@ -174,8 +175,11 @@ void Form1::deng()
 
 void Form1::she()
 {
-    // A missing or broken updater is skipped silently: the refresher keeps working either way.
-    ProcessLauncher::launch(ProgramFolder::filePath(Platform::executableName(QStringLiteral("update"))));
+    // A missing or broken updater is skipped silently: the refresher keeps working either way. What the fields hold
+    // now goes across; later edits stay with this refresher, which the update replaces.
+    const HandedState state = HandedState::fromFields(Text2->text(), Text1->text(), Check1->isChecked());
+    ProcessLauncher::launch(ProgramFolder::filePath(Platform::executableName(QStringLiteral("update"))),
+                            QStringList{QString::fromLatin1(HandedState::FromRefresherOption)} + state.arguments());
 }
 
 void Form1::Form_Load()
@@ -184,8 +188,8 @@ void Form1::Form_Load()
     UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
     // From here on a failing step is skipped and the next one runs.
     Module1::LoadFormControls(this, settingsFile(), windowTitle());
-    if (UpdateCheck::run(UpdateCheckUrl, AppVersion, BuildConfig::CheckTimeoutMs))
-        she();
+    // The updater is started once the command line is in effect, so that it hands on the state the user asked for.
+    m_updateOffered = UpdateCheck::run(UpdateCheckUrl, AppVersion, BuildConfig::CheckTimeoutMs);
     ensureTimerRuns();
     navigate(RefreshUrl::startPage());
 }
@@ -276,15 +280,32 @@ void Form1::applyStartOptions(const CommandLine::Options& options)
     // Exactly as a user's tick: with no usable URL or interval the box shows its message and stays unticked.
     if (options.start)
         Check1->setChecked(true);
+    // Unattended, the user's page is what the screen must show, not the start page for a whole interval.
+    if (options.start && Check1->isChecked()) {
+        m_schedule.arm(m_clock->now(), m_clock->monotonicMs(), 0);
+        runTimedRefresh();
+    }
+}
+
+void Form1::startUp(const CommandLine::Options& options)
+{
+    Form_Load();
+    show();
+    applyStartOptions(options);
+    if (m_updateOffered)
+        she();
 }
 
 void Form1::Timer1_Timer()
 {
     const QDateTime now = m_clock->now();
     Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
-    if (!m_schedule.isDue(now, m_clock->monotonicMs()))
-        return;
+    if (m_schedule.isDue(now, m_clock->monotonicMs()))
+        runTimedRefresh();
+}
 
+void Form1::runTimedRefresh()
+{
     deng();
     const QDateTime cameDue = m_schedule.countRun();
     Label6->setText(QStringLiteral("已成功运行") + QString::number(m_schedule.runCount()) + QStringLiteral("次.上次") +

@@ -58,7 +58,7 @@ public:
 
     // One refresh of the browser view with a fresh token.
     void deng();
-    // Starts the updater.
+    // Starts the updater, handing it what this window is doing so that the refresher after the update does the same.
     void she();
 
     void Form_Load();
@@ -69,8 +69,12 @@ public:
     void Timer1_Timer();
     void Image1_Click();
 
-    // The command line's fields, then its tick of the enable box. Call once the window has loaded and is shown.
+    // The command line's fields, then its tick of the enable box, which refreshes at once. Call once the window has
+    // loaded and is shown.
     void applyStartOptions(const CommandLine::Options& options);
+    // The whole start: Form_Load, the window shown, the command line applied, and then, with the state in effect,
+    // the updater started when the check found another version.
+    void startUp(const CommandLine::Options& options);
 
     // The About window while it is open, else null.
     frmAbout* aboutWindow() const { return m_about; }
@@ -95,6 +99,8 @@ private:
     void createControls();
     void navigate(const QString& url);
     void ensureTimerRuns();
+    // A timed refresh: the page, the run count and its label, the schedule armed again or ended.
+    void runTimedRefresh();
     // The renderer behind the view has ended: reload what it showed, soon but not in a loop.
     void rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status);
     void reloadAfterCrash();
@@ -109,4 +115,5 @@ private:
     UrlPrompt m_urlPrompt;
     Navigator m_navigator;
     bool m_placed = false;
+    bool m_updateOffered = false;
 };

@@ -27,8 +27,6 @@ int main(int argc, char* argv[])
     RenderBackend::chooseForThisMachine();
 
     Form1 window;
-    window.Form_Load();
-    window.show();
-    window.applyStartOptions(*options);
+    window.startUp(*options);
     return app.exec();
 }

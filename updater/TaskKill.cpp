@@ -1,17 +1,18 @@
 #include "TaskKill.h"
 
+#include "ProgramFolder.h"
 #include "platform/Platform.h"
 
 namespace {
 TaskKill::Hook g_hook = nullptr;
 }
 
-bool TaskKill::stopRefresher()
+QList<qint64> TaskKill::stopRefresher()
 {
-    const QString image = QStringLiteral("Pagewell");
+    const QString program = ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell")));
     if (g_hook)
-        return g_hook(image);
-    return Platform::killByImageName(image);
+        return g_hook(program);
+    return Platform::killProgram(program);
 }
 
 void TaskKill::setHookForTesting(Hook hook)

@@ -1,13 +1,15 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 
-// The forced stop of every running refresher before its program file is replaced.
+// The forced stop of the refresher before its program file is replaced.
 namespace TaskKill {
-// Starts the system's forced task kill for the refresher's image name and returns at once, without waiting.
-bool stopRefresher();
+// Forcibly stops every refresher started from this program folder's program file (another installation's runs on),
+// without waiting; the stopped processes' identifiers, to wait for.
+QList<qint64> stopRefresher();
 
 // Tests observe the kill instead: none of them may stop a process it did not start.
-using Hook = bool (*)(const QString& baseName);
+using Hook = QList<qint64> (*)(const QString& programFile);
 void setHookForTesting(Hook hook);
 } // namespace TaskKill

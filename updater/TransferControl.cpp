@@ -7,7 +7,6 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,18 +15,16 @@
 #include <QNetworkRequest>
 #include <QRandomGenerator>
 #include <QStorageInfo>
-#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 // Qt stops reading from the socket once this much is buffered, so memory stays flat for any body size.
 constexpr qint64 ReadBufferSize = 512 * 1024;
 constexpr qint64 EventIntervalMs = 5;
 constexpr qint64 WritebackStep = 8 * 1024 * 1024;
-constexpr qint64 ReplaceRetryMs = 3000;
-constexpr unsigned long ReplaceRetryStepMs = 50;
 } // namespace
 
 TransferControl::TransferControl(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
@@ -42,6 +39,8 @@ TransferControl::TransferControl(QObject* parent) : QObject(parent), m_manager(n
 TransferControl::~TransferControl()
 {
     release();
+    if (!m_completedFile.isEmpty())
+        QFile::remove(m_completedFile);
 }
 
 bool TransferControl::execute(const QString& url, const QString& targetPath, std::unique_ptr<SignatureCheck> check)
@@ -57,6 +56,9 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     }
 
     m_targetPath = targetPath;
+    if (!m_completedFile.isEmpty())
+        QFile::remove(m_completedFile);
+    m_completedFile.clear();
     m_errorText.clear();
     m_written = 0;
     m_writebackFrom = 0;
@@ -114,6 +116,11 @@ QString TransferControl::errorText() const
 QString TransferControl::targetPath() const
 {
     return m_targetPath;
+}
+
+QString TransferControl::takeCompletedFile()
+{
+    return std::exchange(m_completedFile, QString());
 }
 
 bool TransferControl::replacedExistingFile() const
@@ -297,17 +304,8 @@ void TransferControl::complete()
     // An existing target's permission bits carry over to its replacement.
     if (m_replacedExisting)
         m_file->setPermissions(QFile::permissions(m_targetPath));
-    // Windows keeps a program's file locked for a moment after its process was killed, which is exactly when this
-    // runs: the rename is tried again for a short while before the transfer counts as failed.
-    QString reason;
-    const QDeadlineTimer deadline(ReplaceRetryMs);
-    while (!Platform::replaceFile(m_file->fileName(), m_targetPath, &reason)) {
-        if (deadline.hasExpired()) {
-            fail(tr("无法替换 %1（%2）").arg(m_targetPath, reason));
-            return;
-        }
-        QThread::msleep(ReplaceRetryStepMs);
-    }
+    // The complete file waits beside its target for the hand-over, which alone may stop the program it replaces.
+    m_completedFile = m_file->fileName();
     m_file.reset();
     release();
     emit stateChanged(StateResponseCompleted);

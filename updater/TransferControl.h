@@ -16,9 +16,9 @@ class QFile;
 // The window's transfer control: fetches one file in the background and reports through stateChanged() on the
 // user-interface thread. The body is streamed as it arrives, one write per block received (up to 512 KiB), into a
 // temporary file beside the target, with the progress reported 1,024 bytes at a time and pending events processed
-// every few milliseconds; only a complete body replaces the target, in one
-// rename that keeps the replaced file's permission bits. A failed transfer leaves the target untouched and no
-// temporary file behind.
+// every few milliseconds. A complete body stays in its temporary file, on the disk and with the target's permission
+// bits, until the hand-over takes it; the target is never touched here. A failed transfer leaves no temporary file
+// behind.
 class TransferControl : public QObject
 {
     Q_OBJECT
@@ -46,6 +46,9 @@ public:
     // Why the last transfer failed, for the user.
     QString errorText() const;
     QString targetPath() const;
+    // The complete file of the last transfer, beside its target; from then on the caller's to rename or remove.
+    // Empty when no transfer completed or it was taken already. One not taken goes with the next transfer.
+    QString takeCompletedFile();
     // Whether the last transfer's target was an existing file (whose permission bits the new one kept).
     bool replacedExistingFile() const;
     qint64 bytesWritten() const;
@@ -78,6 +81,7 @@ private:
     QTimer m_idleTimer;
     QElapsedTimer m_sinceEvents;
     QString m_targetPath;
+    QString m_completedFile;
     QString m_errorText;
     qint64 m_written = 0;
     qint64 m_writebackFrom = 0;

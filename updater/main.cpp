@@ -1,7 +1,10 @@
 #include "ChineseUi.h"
+#include "HandedState.h"
 #include "updata.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
@@ -9,7 +12,16 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("update"));
     ChineseUi::installQtTranslations();
 
+    // Started by hand there are no arguments; a refresher hands over what it was doing. Anything else is no
+    // updater's business, and is refused before anything is asked or stopped.
+    const auto handed = HandedState::fromUpdaterArguments(QCoreApplication::arguments());
+    if (!handed) {
+        std::fprintf(stderr, "update: unexpected arguments\n");
+        return 2;
+    }
+
     updata window;
+    window.setHandedState(*handed);
     // Built in, never read from outside: whoever could change the key could sign anything.
     window.setUpdatePublicKey(QStringLiteral(PAGEWELL_UPDATE_PUBLIC_KEY));
     QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });

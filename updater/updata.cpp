@@ -4,13 +4,11 @@
 #include "FileList.h"
 #include "HttpGet.h"
 #include "MessageBox.h"
-#include "ProcessLauncher.h"
 #include "ProgramFolder.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
 #include "SignatureCheck.h"
 #include "StartPause.h"
-#include "TaskKill.h"
 #include "TransferControl.h"
 #include "UpdateServer.h"
 #include "UpdaterIcon.h"
@@ -19,11 +17,13 @@
 #include "WindowPlacement.h"
 #include "platform/Platform.h"
 
-#include <QCoreApplication>
+#include <QCloseEvent>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLockFile>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -33,7 +33,8 @@ updata::updata(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       Frame1(new QGroupBox(this)), Label2(new QLabel(Frame1)), ProgressBar1(new QProgressBar(Frame1)),
-      Timer1(new QTimer(this)), Inet1(new TransferControl(this))
+      Timer1(new QTimer(this)), Inet1(new TransferControl(this)), m_handOver(new HandOver(this)),
+      m_idleClose(new QTimer(this))
 {
     setObjectName(QStringLiteral("updata"));
     setWindowTitle(QStringLiteral("自动更新程序"));
@@ -68,6 +69,9 @@ updata::updata(QWidget* parent)
     connect(Inet1, &TransferControl::stateChanged, this, &updata::Inet1_StateChanged);
     connect(Inet1, &TransferControl::progress, this, &updata::showProgress);
     connect(Timer1, &QTimer::timeout, this, &updata::Timer1_Timer);
+    connect(m_handOver, &HandOver::finished, this, &updata::handOverFinished);
+    m_idleClose->setSingleShot(true);
+    connect(m_idleClose, &QTimer::timeout, this, &updata::endProgram);
 }
 
 updata::~updata() = default;
@@ -81,6 +85,15 @@ void updata::setUpdatePublicKey(const QString& base64Line)
 
 bool updata::Form_Load()
 {
+    // A second updater would fetch the same file beside the first and stop the refresher under it: it ends at once,
+    // touching nothing.
+    const QByteArray folder = QCryptographicHash::hash(ProgramFolder::path().toUtf8(), QCryptographicHash::Sha1);
+    m_instanceLock = std::make_unique<QLockFile>(
+        QDir(QDir::tempPath()).filePath(QStringLiteral("pagewell-update-%1.lock").arg(folder.toHex().left(16))));
+    if (!m_instanceLock->tryLock(0)) {
+        endProgram();
+        return false;
+    }
     m_installedVersion =
         Platform::fileVersion(ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell"))));
     m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
@@ -90,32 +103,28 @@ bool updata::Form_Load()
     const auto policy = m_signedMode ? VersionDecision::Policy::NewerOnly : VersionDecision::Policy::AnyOtherTag;
     switch (VersionDecision::decide(reply, m_installedVersion, policy)) {
     case VersionDecision::Outcome::NoReply:
-        MessageBox::show(this, QStringLiteral("ERR.无法连接到更新服务器，请直接到官网下载。"));
+        message(QStringLiteral("ERR.无法连接到更新服务器，请直接到官网下载。"));
         [[fallthrough]];
     case VersionDecision::Outcome::NotATag:
-        MessageBox::show(this, QStringLiteral("ERR.连接到更新服务器出错，请直接到官网下载。"));
+        message(QStringLiteral("ERR.连接到更新服务器出错，请直接到官网下载。"));
         endProgram();
         return false;
     case VersionDecision::Outcome::UpToDate:
-        MessageBox::show(this, QStringLiteral("已是最新版本，暂时不用更新。"));
+        message(QStringLiteral("已是最新版本，暂时不用更新。"));
         endProgram();
         return false;
     case VersionDecision::Outcome::Proceed:
         break;
     }
 
-    // The refresher saves nothing when it is stopped this way; its settings stay as its last orderly close wrote.
-    // In signed mode it is stopped only once the release has shown a valid signature for the file to be fetched,
-    // so a server that merely claims a newer version cannot stop it at every start.
-    if (!m_signedMode)
-        TaskKill::stopRefresher();
-
+    // The refresher keeps running until the new file is complete (and, in signed mode, proven the vendor's): a
+    // failure on the way leaves it refreshing as before.
     const std::optional<HttpGet::Response> list =
         HttpGet::fetch(UpdateServer::fileListUrl(RandomToken::next()), BuildConfig::UpdaterTimeoutMs);
     // An error page is no list: its text could name a file.
     if (!list || !list->isSuccess()) {
         // The window stays idle, as with any failed download, but says why.
-        Label2->setText(QStringLiteral("下载失败：无法获取更新文件列表"));
+        becomeIdle(QStringLiteral("下载失败：无法获取更新文件列表"));
         return true;
     }
     m_fileList = FileList::split(QString::fromUtf8(list->body));
@@ -127,7 +136,6 @@ bool updata::Form_Load()
         m_checkedInAdvance = fetchSignatureCheck(UpdateServer::fileUrl(*first), *first);
         if (!m_checkedInAdvance)
             return true;
-        TaskKill::stopRefresher();
     }
 
     bool started = false;
@@ -146,7 +154,7 @@ bool updata::Form_Load()
             break;
     }
     if (!started)
-        Label2->setText(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
+        becomeIdle(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
     return true;
 }
 
@@ -165,7 +173,7 @@ bool updata::StartDownload(const QString& url)
             return false;
     }
     if (!Inet1->execute(url, path, std::move(check))) {
-        Label2->setText(QStringLiteral("下载失败：") + Inet1->errorText());
+        becomeIdle(QStringLiteral("下载失败：") + Inet1->errorText());
         return false;
     }
     return true;
@@ -191,7 +199,7 @@ std::unique_ptr<SignatureCheck> updata::fetchSignatureCheck(const QString& url, 
     if (refusal.isEmpty())
         return check;
     m_signatureRefused = true;
-    Label2->setText(QStringLiteral("下载失败：") + refusal);
+    becomeIdle(QStringLiteral("下载失败：") + refusal);
     return nullptr;
 }
 
@@ -201,7 +209,7 @@ void updata::Inet1_StateChanged(int state)
         return;
     if (state == TransferControl::StateError) {
         // The window stays open and idle; the user closes it.
-        Label2->setText(QStringLiteral("下载失败：") + Inet1->errorText());
+        becomeIdle(QStringLiteral("下载失败：") + Inet1->errorText());
         return;
     }
     if (state != TransferControl::StateResponseCompleted)
@@ -210,11 +218,12 @@ void updata::Inet1_StateChanged(int state)
     const ProgressScale::Bar bar = ProgressScale::complete(Inet1->bytesWritten());
     ProgressBar1->setRange(0, bar.maximum);
     ProgressBar1->setValue(bar.value);
+    m_downloadedFile = Inet1->takeCompletedFile();
     // A file new to the folder has no permission bits to keep; the first listed one is started next, so it must
     // be runnable.
-    const QFileInfo written(Inet1->targetPath());
-    if (!Inet1->replacedExistingFile() && !m_fileList.isEmpty() && written.fileName() == m_fileList.first())
-        Platform::makeExecutable(written.filePath());
+    if (!Inet1->replacedExistingFile() && QFileInfo(Inet1->targetPath()).fileName() == m_firstFileName)
+        Platform::makeExecutable(m_downloadedFile);
+    // The refresher goes on refreshing through this pause.
     Timer1->setInterval(2000);
     Timer1->start();
 }
@@ -222,29 +231,29 @@ void updata::Inet1_StateChanged(int state)
 void updata::Timer1_Timer()
 {
     Timer1->stop();
-    if (m_ended)
-        return;
-    she();
-    endProgram();
+    if (!m_ended)
+        she();
 }
 
-bool updata::she()
+void updata::she()
 {
-    // The updater's own program cannot be what an update ends with: it would only start this update again, and
-    // again, since the list is not signed and could be in any order.
-    const QString self = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    const bool isUpdater =
-        m_firstFileName.compare(self, Qt::CaseInsensitive) == 0 ||
-        m_firstFileName.compare(Platform::executableName(QStringLiteral("update")), Qt::CaseInsensitive) == 0;
-    if (!FileList::isPlainFileName(m_firstFileName) || isUpdater) {
-        MessageBox::show(this, QStringLiteral("无法启动：") + m_firstFileName);
-        return false;
+    m_handOver->start({m_downloadedFile, Inet1->targetPath(), m_firstFileName, m_handed});
+}
+
+void updata::handOverFinished(HandOver::Outcome outcome)
+{
+    switch (outcome) {
+    case HandOver::Outcome::Started:
+        endProgram();
+        return;
+    case HandOver::Outcome::NotReplaced:
+        becomeIdle(QStringLiteral("下载失败：") + m_handOver->failure());
+        return;
+    case HandOver::Outcome::NotStarted:
+        message(QStringLiteral("无法启动：") + m_handOver->failure());
+        endProgram();
+        return;
     }
-    const QString program = ProgramFolder::path() + QLatin1Char('/') + m_firstFileName;
-    if (ProcessLauncher::launch(program))
-        return true;
-    MessageBox::show(this, QStringLiteral("无法启动：") + QDir::toNativeSeparators(program));
-    return false;
 }
 
 void updata::setStartPauseForTesting(bool enabled)
@@ -259,6 +268,25 @@ void updata::showEvent(QShowEvent* event)
         WindowPlacement::centreOnScreen(this);
     }
     QWidget::showEvent(event);
+}
+
+void updata::closeEvent(QCloseEvent* event)
+{
+    // A refresher stopped for the hand-over is started again before the program goes.
+    m_handOver->abandon();
+    QWidget::closeEvent(event);
+}
+
+void updata::message(const QString& text)
+{
+    MessageBox::show(this, text, m_handed ? m_autoCloseMs : 0);
+}
+
+void updata::becomeIdle(const QString& reason)
+{
+    Label2->setText(reason);
+    if (m_handed)
+        m_idleClose->start(m_autoCloseMs);
 }
 
 void updata::showProgress(qint64 written, qint64 expected)
@@ -279,6 +307,7 @@ void updata::endProgram()
     // Nothing runs after this: no transfer completes, no timer fires, and an unfinished file is dropped.
     m_ended = true;
     Timer1->stop();
+    m_idleClose->stop();
     Inet1->cancel();
     emit programEnded();
 }

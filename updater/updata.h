@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HandedState.h"
+#include "HandOver.h"
 #include "MinisignFormat.h"
 
 #include <QString>
@@ -10,6 +12,7 @@
 #include <optional>
 
 class QGroupBox;
+class QLockFile;
 class QLabel;
 class QProgressBar;
 class QTimer;
@@ -18,9 +21,10 @@ class TransferControl;
 
 // The updater's one window. Form_Load runs the update sequence before the window is first shown: it compares the
 // installed refresher's file version with the server's, ends the program with a message when there is nothing to
-// do, otherwise stops the refresher, fetches the file list and starts the transfer of the first name (in signed mode
-// the list and that file's signature come first, and the refresher is stopped only when the signature holds).
-// Completion arms Timer1, whose tick starts the first listed file and ends the program.
+// do, otherwise fetches the file list and starts the transfer of the first name (in signed mode after that file's
+// signature has been judged). The refresher goes on refreshing all the while: completion arms Timer1, whose tick
+// hands over (stops the refresher, puts the new file in place, starts the first listed file) and ends the program.
+// Only one updater runs at a time.
 class updata : public QWidget
 {
     Q_OBJECT
@@ -34,6 +38,12 @@ public:
     // replace anything. Empty, the default, keeps unsigned mode. Set before Form_Load.
     void setUpdatePublicKey(const QString& base64Line);
     bool isSignedMode() const { return m_signedMode; }
+    // What the refresher that started the updater was doing, to hand to the refresher that runs after it. An updater
+    // with a handed state was started by a refresher, maybe on a machine nobody watches: its boxes and its idle
+    // window close by themselves. Set before Form_Load.
+    void setHandedState(const std::optional<HandedState>& state) { m_handed = state; }
+    // Tests shorten the 30 s after which a box or an idle window closes by itself.
+    void setAutoCloseMsForTesting(int milliseconds) { m_autoCloseMs = milliseconds; }
 
     // The update sequence up to the point where the window appears. False when the program has ended instead (the
     // window must then never be shown); true when the window is to be shown.
@@ -41,8 +51,9 @@ public:
     // Pauses one to two seconds with events running, then starts the transfer of url into the file named by
     // Label2 and returns. False when the transfer could not be started.
     bool StartDownload(const QString& url);
-    // Starts the first listed file from the program folder. False when nothing was started.
-    bool she();
+    // Hands over: stops the refresher, puts the new file in place and starts the first listed file; ends the program
+    // when done.
+    void she();
 
     QString installedVersion() const { return m_installedVersion; }
     QString localVersionTag() const { return m_localVersionTag; }
@@ -57,6 +68,7 @@ public:
     QProgressBar* ProgressBar1;
     QTimer* Timer1;
     TransferControl* Inet1;
+    HandOver* handOver() const { return m_handOver; }
 
 signals:
     // The program is to end now: main() leaves its event loop, tests observe it.
@@ -64,6 +76,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // Fetches and judges a file's signature before any byte of the file is fetched. Null, with the reason in
@@ -73,12 +86,22 @@ private:
     void Timer1_Timer();
     void showProgress(qint64 written, qint64 expected);
     void endProgram();
+    void message(const QString& text);
+    // Nothing more will happen here: an updater that a refresher started closes by itself.
+    void becomeIdle(const QString& reason);
+    void handOverFinished(HandOver::Outcome outcome);
 
     QString m_installedVersion;
     QString m_localVersionTag;
     QString m_firstFileName;
     QStringList m_fileList;
     QString m_versionReply;
+    QString m_downloadedFile;
+    std::optional<HandedState> m_handed;
+    std::unique_ptr<QLockFile> m_instanceLock;
+    HandOver* m_handOver;
+    QTimer* m_idleClose;
+    int m_autoCloseMs = 30000;
     std::optional<MinisignFormat::PublicKey> m_trustedKey;
     // Signed mode: the first file's signature, judged before the refresher was stopped.
     std::unique_ptr<SignatureCheck> m_checkedInAdvance;

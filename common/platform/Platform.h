@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
 
 // Everything that differs between Windows and POSIX systems. Only the Platform*.cpp sources know which one
@@ -9,14 +10,21 @@ namespace Platform {
 // The program file name for a base name: "update" here, "update.exe" on Windows.
 QString executableName(const QString& baseName);
 
-// Starts a program with a normal window and returns at once; the process is not waited for.
-bool startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory);
+// Starts a program with a normal window and returns at once; the process is not waited for. Its identifier goes to
+// pid when given: the process is no child of this one and outlives it.
+bool startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory,
+                   qint64* pid = nullptr);
+
+// Whether the process with this identifier is still running (a process that has ended but was not yet reaped by
+// its parent counts as ended).
+bool isRunning(qint64 pid);
 
 // The four-part dotted file version embedded in a program file ("1.6.0.0"), empty when there is none.
 QString fileVersion(const QString& programFile);
 
-// Forcibly stops every running process whose image is the given base name ("Pagewell"), without waiting.
-bool killByImageName(const QString& baseName);
+// Forcibly stops every running process started from this program file, and no copy of it elsewhere, without
+// waiting for them to end. Their identifiers, for isRunning(); not the calling process.
+QList<qint64> killProgram(const QString& programFile);
 
 // Makes a freshly written file runnable as a program (no-op where files need no such bit).
 bool makeExecutable(const QString& filePath);
@@ -25,8 +33,9 @@ bool makeExecutable(const QString& filePath);
 bool syncToDisk(int handle);
 
 // Puts the file `from` in place of `to` in one step, replacing `to` when it exists. False, with the system's reason in
-// error, when that is refused (on Windows, for one, while `to` is a program still being unloaded).
-bool replaceFile(const QString& from, const QString& to, QString* error);
+// error, when that is refused; mayClear then says whether the refusal can clear by itself in a moment (on Windows, a
+// program's file stays locked for a while after its process was stopped).
+bool replaceFile(const QString& from, const QString& to, QString* error, bool* mayClear = nullptr);
 
 // Starts writing a range of an open file (its native handle) to the disk in the background and returns at once,
 // so that a later flush has less left to wait for. Where the system has no such call, nothing happens.

@@ -2,6 +2,8 @@
 
 #include "platform/ElfVersionNote.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -12,6 +14,7 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 QString Platform::executableName(const QString& baseName)
@@ -19,15 +22,46 @@ QString Platform::executableName(const QString& baseName)
     return baseName;
 }
 
-bool Platform::startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory)
+bool Platform::startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory,
+                             qint64* pid)
 {
-    return QProcess::startDetached(program, arguments, workingDirectory);
+    return QProcess::startDetached(program, arguments, workingDirectory, pid);
 }
 
-bool Platform::killByImageName(const QString& baseName)
+bool Platform::isRunning(qint64 pid)
 {
-    // pkill compares at most 15 characters of the process name, which "Pagewell" fits.
-    return QProcess::startDetached(QStringLiteral("pkill"), {QStringLiteral("-KILL"), QStringLiteral("-x"), baseName});
+    if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
+        return false;
+    // A killed process stays a zombie until its parent reaps it, which may be never for an orphan of a shell.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray text = stat.read(512);
+    const qsizetype end = text.lastIndexOf(')');
+    return end < 0 || text.size() < end + 3 || (text.at(end + 2) != 'Z' && text.at(end + 2) != 'X');
+}
+
+QList<qint64> Platform::killProgram(const QString& programFile)
+{
+    // The link of each process to its program file tells copies of the program in other folders (other
+    // installations) apart; a name-based kill would stop them too. A program file replaced while it runs shows as
+    // "(deleted)".
+    const QString program = QFileInfo(programFile).canonicalFilePath();
+    QList<qint64> killed;
+    if (program.isEmpty())
+        return killed;
+    const QStringList matching{program, program + QStringLiteral(" (deleted)")};
+    const qint64 self = QCoreApplication::applicationPid();
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        bool isNumber = false;
+        const qint64 pid = entry.toLongLong(&isNumber);
+        if (!isNumber || pid == self)
+            continue;
+        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(entry));
+        if (matching.contains(exe) && ::kill(pid_t(pid), SIGKILL) == 0)
+            killed.append(pid);
+    }
+    return killed;
 }
 
 bool Platform::makeExecutable(const QString& filePath)
@@ -43,12 +77,15 @@ bool Platform::syncToDisk(int handle)
     return ::fdatasync(handle) == 0;
 }
 
-bool Platform::replaceFile(const QString& from, const QString& to, QString* error)
+bool Platform::replaceFile(const QString& from, const QString& to, QString* error, bool* mayClear)
 {
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
     if (error)
         *error = qt_error_string(errno);
+    // A running program's file can be renamed over here; nothing that refuses it clears by itself.
+    if (mayClear)
+        *mayClear = false;
     return false;
 }
 

@@ -1,12 +1,16 @@
 #include "platform/Platform.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <io.h>
 
+#include <iterator>
 #include <vector>
 
 QString Platform::executableName(const QString& baseName)
@@ -14,7 +18,8 @@ QString Platform::executableName(const QString& baseName)
     return baseName + QStringLiteral(".exe");
 }
 
-bool Platform::startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory)
+bool Platform::startDetached(const QString& program, const QStringList& arguments, const QString& workingDirectory,
+                             qint64* pid)
 {
     QProcess process;
     process.setProgram(program);
@@ -24,13 +29,46 @@ bool Platform::startDetached(const QString& program, const QStringList& argument
         args->startupInfo->dwFlags |= STARTF_USESHOWWINDOW;
         args->startupInfo->wShowWindow = SW_SHOWNORMAL;
     });
-    return process.startDetached();
+    return process.startDetached(pid);
 }
 
-bool Platform::killByImageName(const QString& baseName)
+bool Platform::isRunning(qint64 pid)
 {
-    return QProcess::startDetached(QStringLiteral("taskkill"),
-                                   {QStringLiteral("/im"), executableName(baseName), QStringLiteral("/f")});
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, DWORD(pid));
+    if (!process)
+        return false;
+    const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+    return running;
+}
+
+QList<qint64> Platform::killProgram(const QString& programFile)
+{
+    // By the full path of each process's image, so that copies of the program in other folders run on.
+    const QString program = QDir::toNativeSeparators(QFileInfo(programFile).absoluteFilePath());
+    QList<qint64> killed;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return killed;
+    PROCESSENTRY32W entry;
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == GetCurrentProcessId())
+            continue;
+        const HANDLE process =
+            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        if (!process)
+            continue;
+        wchar_t image[MAX_PATH * 4];
+        DWORD size = DWORD(std::size(image));
+        if (QueryFullProcessImageNameW(process, 0, image, &size) &&
+            QString::fromWCharArray(image, int(size)).compare(program, Qt::CaseInsensitive) == 0 &&
+            TerminateProcess(process, 1))
+            killed.append(qint64(entry.th32ProcessID));
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return killed;
 }
 
 bool Platform::makeExecutable(const QString& filePath)
@@ -65,14 +103,18 @@ bool Platform::syncToDisk(int handle)
     return FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(handle))) != 0;
 }
 
-bool Platform::replaceFile(const QString& from, const QString& to, QString* error)
+bool Platform::replaceFile(const QString& from, const QString& to, QString* error, bool* mayClear)
 {
     const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
     const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
     if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
+    const DWORD code = GetLastError();
     if (error)
-        *error = qt_error_string(int(GetLastError()));
+        *error = qt_error_string(int(code));
+    // A program's file stays locked for a moment after its process was stopped.
+    if (mayClear)
+        *mayClear = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
     return false;
 }
 

@@ -2,8 +2,9 @@
 # Guards the update as users get it: the real programs against the real nginx of deploy/ serving a release made by
 # deploy/make-release, in private network and PID namespaces so the configured host is ours and the updater's forced
 # kill reaches only what this script started.
-#   cycle: Pagewell finds a newer release, update stops it, replaces it and starts the new one, which finds itself
-#          current; the settings survive. With an updater and a secret key, the release is signed.
+#   cycle: a Pagewell refreshing (--start, every 2 s) finds a newer release, update fetches it, stops the old one,
+#          replaces it and starts the new one, which finds itself current and refreshes the user's page as the old one
+#          did; user.ini is untouched. With an updater and a secret key, the release is signed.
 #   kill:  update is killed at random moments of a slow download; the program is always the old or the new one.
 # Usage: update-cycle.sh cycle|kill <source> <program folder> <refresher host> <update host> [updater [secret key]]
 set -euo pipefail
@@ -58,21 +59,24 @@ cp "$work/installed/user.ini" "$work/user.ini"
     ${key:+--sign "$key"} >/dev/null
 "$src/deploy/serve" start "$work/release" "$port" "$work/server"
 log=$work/server/access.log
-"$work/installed/Pagewell" >"$work/pagewell.log" 2>&1 &
+"$work/installed/Pagewell" --start --url="$rhost/page" --interval=2 >"$work/pagewell.log" 2>&1 &
 first=$!
 waitfor 90 'grep -q "GET /updata/Pagewell " "$log"' "the updater never fetched the new Pagewell"
 # The new Pagewell is current: a reply that is not a tag offers nothing.
 : >"$work/release/texts/refresher-version.txt"
 served=$(grep -n "GET /updata/Pagewell " "$log" | head -n1 | cut -d: -f1)
-waitfor 90 '[ "$(tail -n +"$served" "$log" | grep -c "GET /updata/pagewell/wellhome.asp")" -ge 1 ]' \
-    "the new Pagewell never showed its start page"
+pages() { tail -n +"$served" "$log" | grep -c "GET /page?rn="; }
+waitfor 20 '! kill -0 "$first" 2>/dev/null' "the old Pagewell was not stopped"
+stopped=$(pages)
+waitfor 30 '[ "$(pages)" -ge $((stopped + 3)) ]' "the new Pagewell does not refresh the user's page"
 waitfor 10 '! pgrep -x update >/dev/null' "the updater did not end"
-! kill -0 "$first" 2>/dev/null || fail "the old Pagewell was not stopped"
 pgrep -x Pagewell >/dev/null || fail "the new Pagewell is not running"
 cmp -s "$work/installed/Pagewell" "$work/new/Pagewell" || fail "the installed Pagewell is not the release's"
 [ -x "$work/installed/Pagewell" ] || fail "the new Pagewell lost its permission bits"
 [ "$(ls -A "$work/installed" | tr '\n' ' ')" = "Pagewell update user.ini " ] || fail "stray files: $(ls -A "$work/installed")"
 cmp -s "$work/installed/user.ini" "$work/user.ini" || fail "the settings changed"
+pgrep -a -x Pagewell | grep -q -- "--interval=2 --start" ||
+    fail "the new Pagewell was not handed the old one's state: $(pgrep -a -x Pagewell)"
 [ "$(grep -c 'GET /updata/updata.asp?v=Pagewell' "$log")" = 1 ] || fail "the updater ran more than once"
 [ -z "$key" ] || grep -q "GET /updata/Pagewell.minisig " "$log" || fail "the signed-mode updater fetched no signature"
 echo "update cycle passed${key:+ (signed)}"

@@ -184,14 +184,15 @@ private slots:
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QStringList>("messages");
         const QStringList start{"--start"};
-        QTest::newRow("none") << "5" << QStringList{} << QStringList{"x.org", "5", "unticked"} << QStringList{};
-        QTest::newRow("start") << "5" << start << QStringList{"x.org", "5", "ticked"} << QStringList{};
+        // Ticked by --start, the user's page is loaded at once, counted like any timed refresh.
+        QTest::newRow("none") << "5" << QStringList{} << QStringList{"x.org", "5", "unticked", "0"} << QStringList{};
+        QTest::newRow("start") << "5" << start << QStringList{"http://x.org", "5", "ticked", "1"} << QStringList{};
         QTest::newRow("start, no interval stored")
-            << "" << start << QStringList{"x.org", "", "unticked"} << QStringList{u"请先设定间隔时间"_qs};
-        QTest::newRow("start, invalid interval stored")
-            << "5s" << start << QStringList{"x.org", "5s", "unticked"} << QStringList{IntervalParser::invalidMessage()};
+            << "" << start << QStringList{"x.org", "", "unticked", "0"} << QStringList{u"请先设定间隔时间"_qs};
+        QTest::newRow("start, invalid interval stored") << "5s" << start << QStringList{"x.org", "5s", "unticked", "0"}
+                                                        << QStringList{IntervalParser::invalidMessage()};
         QTest::newRow("fields given") << "" << QStringList{"--url", "y.org/a", "--interval=7", "--start"}
-                                      << QStringList{"y.org/a", "7", "ticked"} << QStringList{};
+                                      << QStringList{"http://y.org/a", "7", "ticked", "1"} << QStringList{};
         for (const QStringList& refused : {QStringList{"-start"}, {"--url"}, {"x.org"}, {"--start", "--bogus"}})
             QTest::addRow("refused: %s", qPrintable(refused.join(' ')))
                 << "5" << refused << QStringList{} << QStringList{};
@@ -210,30 +211,46 @@ private slots:
         Form1 w(&clock);
         w.Text2->setText(QStringLiteral("x.org"));
         w.Text1->setText(storedInterval);
+        w.setNavigatorForTesting([](const QUrl&) {});
         w.applyStartOptions(*options);
-        QCOMPARE(QStringList({w.Text2->text(), w.Text1->text(), w.Check1->isChecked() ? "ticked" : "unticked"}),
+        QCOMPARE(QStringList({w.Text2->text(), w.Text1->text(), w.Check1->isChecked() ? "ticked" : "unticked",
+                              QString::number(w.RunCount())}),
                  fields);
         QTEST(eventsStartingWith("message "), "messages");
     }
 
+    // The updater is started with the state in effect once the command line is applied.
     void startupCheck_data()
     {
         QTest::addColumn<RawServer::Script>("reply");
-        QTest::addColumn<bool>("launches");
-        QTest::newRow("own tag") << RawServer::Script{RawServer::reply(Tag.toUtf8())} << false;
-        QTest::newRow("own tag and a line break") << RawServer::Script{RawServer::reply(Tag.toUtf8() + "\n")} << true;
-        QTest::newRow("another tag") << RawServer::Script{RawServer::reply(Tag.toUtf8() + "1")} << true;
-        QTest::newRow("capital V") << RawServer::Script{RawServer::reply("V" + Tag.toUtf8().mid(1) + "1")} << false;
-        QTest::newRow("error page") << RawServer::Script{RawServer::reply("<html>" + Tag.toUtf8() + "1", 500)} << false;
-        QTest::newRow("no reply") << RawServer::Script{} << false;
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("handed");
+        const QString stored = "--from-pagewell --url=x.org --interval=7";
+        const auto row = [](const char* name, const QByteArray& reply, const QString& handed,
+                            const QStringList& options = {}) {
+            QTest::newRow(name) << RawServer::Script{RawServer::reply(reply)} << options << handed;
+        };
+        row("own tag", Tag.toUtf8(), "");
+        row("own tag and a line break", Tag.toUtf8() + "\n", stored);
+        row("another tag", Tag.toUtf8() + "1", stored);
+        row("another tag, started ticked", Tag.toUtf8() + "1",
+            "--from-pagewell --url=http://x.org --interval=9 --start", {"--start", "--interval", "9"});
+        row("another tag, an interval the box refuses", Tag.toUtf8() + "1", "--from-pagewell --url=x.org",
+            {"--interval=-1"});
+        row("capital V", "V" + Tag.toUtf8().mid(1) + "1", "");
+        QTest::newRow("error page") << RawServer::Script{RawServer::reply("<html>" + Tag.toUtf8() + "1", 500)}
+                                    << QStringList{} << "";
+        QTest::newRow("no reply") << RawServer::Script{} << QStringList{} << "";
         // Replies are read up to 64 KiB; past that there is no reply at all.
-        QTest::newRow("at the bound") << RawServer::Script{RawServer::reply("v" + QByteArray(65535, '1'))} << true;
-        QTest::newRow("over the bound") << RawServer::Script{RawServer::reply("v" + QByteArray(65536, '1'))} << false;
-        QTest::newRow("silent") << RawServer::Script{{}, RawServer::After::Hang} << false;
+        row("at the bound", "v" + QByteArray(65535, '1'), stored);
+        row("over the bound", "v" + QByteArray(65536, '1'), "");
+        QTest::newRow("silent") << RawServer::Script{{}, RawServer::After::Hang} << QStringList{} << "";
     }
     void startupCheck()
     {
         QFETCH(RawServer::Script, reply);
+        QFETCH(QStringList, options);
+        QFETCH(QString, handed);
         TestFolder folder;
         RawServer server(&events());
         server.on(QStringLiteral("/updata/pagewell/auto.asp"), reply);
@@ -246,12 +263,16 @@ private slots:
         w.setNavigatorForTesting([&urls](const QUrl& url) { urls.append(url.toString()); });
         QElapsedTimer clock;
         clock.start();
-        w.Form_Load();
+        w.startUp(*CommandLine::parse(QStringList{"Pagewell"} + options));
         QVERIFY(clock.elapsed() < BuildConfig::CheckTimeoutMs + 2000);
         QVERIFY(events().value(0).startsWith(QStringLiteral("/updata/pagewell/auto.asp?u=up&x=")));
-        QTEST(eventsStartingWith("launch ") == QStringList{folder.path("update")}, "launches");
-        QCOMPARE(urls, QStringList{UpdateServer::startPageUrl()});
+        QCOMPARE(eventsStartingWith("launch "),
+                 handed.isEmpty() ? QStringList{} : QStringList{folder.path("update") + ' ' + handed});
+        QCOMPARE(urls.value(0), UpdateServer::startPageUrl());
+        QCOMPARE(urls.size(), w.Check1->isChecked() ? 2 : 1);
         UpdateServer::setHostsForTesting({}, {});
+        if (!options.isEmpty())
+            return;
         QCOMPARE(w.Text2->text(), QStringLiteral("x.org"));
         QCOMPARE(w.Text1->text(), QStringLiteral("7"));
         w.Text1->setText(QStringLiteral("9"));

@@ -19,8 +19,8 @@ inline QStringList& events()
 inline void recordInsteadOfActing()
 {
     MessageBox::setHandlerForTesting([](QWidget*, const QString& text) { events().append("message " + text); });
-    ProcessLauncher::setHookForTesting([](const QString& program, const QStringList&) {
-        events().append("launch " + program);
+    ProcessLauncher::setHookForTesting([](const QString& program, const QStringList& arguments) {
+        events().append((QStringList{"launch", program} + arguments).join(' '));
         return true;
     });
 }

@@ -3,6 +3,7 @@
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
+#include "HandOver.h"
 #include "SignatureCheck.h"
 #include "TaskKill.h"
 #include "TransferControl.h"
@@ -18,7 +19,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <thread>
 
 namespace {
 const QByteArray OldProgram = "#!/bin/sh\n# the installed program\n";
@@ -54,11 +54,12 @@ private slots:
     void signedRelease_data();
     void signedRelease();
     void systemProxy();
-    void replaceRetried();
+    void handOver_data();
+    void handOver();
     void updaterVersionReadsBack() { QCOMPARE(Platform::fileVersion(UPDATE_PROGRAM), BuildConfig::UpdaterFileVersion); }
 
 private:
-    std::unique_ptr<updata> start(const QString& key = {});
+    std::unique_ptr<updata> start(const QString& key = {}, const std::optional<HandedState>& handed = {});
 
     std::unique_ptr<TestFolder> m_folder;
     std::unique_ptr<RawServer> m_server;
@@ -71,9 +72,9 @@ void TestUpdater::initTestCase()
 {
     recordInsteadOfActing();
     SignatureCheck::setLegacyLimitForTesting(1024 * 1024);
-    TaskKill::setHookForTesting([](const QString& name) {
-        events().append("kill " + name);
-        return true;
+    TaskKill::setHookForTesting([](const QString& program) {
+        events().append("kill " + QFileInfo(program).fileName());
+        return QList<qint64>{};
     });
     const QString keys = m_keys.path();
     QVERIFY(run("minisign -G -W -p vendor.pub -s vendor.key && minisign -G -W -p other.pub -s other.key", keys));
@@ -98,9 +99,10 @@ void TestUpdater::init()
     UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
 }
 
-std::unique_ptr<updata> TestUpdater::start(const QString& key)
+std::unique_ptr<updata> TestUpdater::start(const QString& key, const std::optional<HandedState>& handed)
 {
     auto w = std::make_unique<updata>();
+    w->setHandedState(handed);
     w->setStartPauseForTesting(false);
     w->Inet1->setIdleTimeoutMs(1000);
     w->Inet1->setUnknownLengthLimit(1 << 20);
@@ -154,9 +156,8 @@ void TestUpdater::startup()
         QVERIFY(eventsStartingWith("kill ").isEmpty() && events().filter("?e=").isEmpty());
         return;
     }
-    // Unsigned, Pagewell is stopped before anything else is asked; signed, only for a signature that holds. The
-    // list's error page fetched nothing.
-    QCOMPARE(events().mid(1, events().size() - 2), signedMode ? QStringList{} : QStringList{"kill Pagewell"});
+    // Pagewell runs on: the list's error page fetched nothing.
+    QCOMPARE(events().size(), 2);
     QVERIFY(events().last().startsWith(QStringLiteral("/updata/updata.asp?e=Pagewellver&x=")));
     QCOMPARE(w->Label2->text(), Failed + u"无法获取更新文件列表"_qs);
     QVERIFY(w->isVisible() && !w->hasEnded());
@@ -170,12 +171,15 @@ void TestUpdater::fileList_data()
     const auto row = [](const char* name, const char* list, const char* fetched, const QStringList& launched) {
         QTest::newRow(name) << QString(list) << QString(fetched) << launched;
     };
-    row("one", "Pagewell", "Pagewell", {"launch Pagewell"});
-    row("one at a time", "setup|data.dat", "setup", {"launch setup"});
-    row("first not plain", "../x|Pagewell", "Pagewell", {u"message 无法启动：../x"_qs});
-    row("encoded name", "a#b", "a%23b", {"launch a#b"});
+    // Pagewell is stopped only now, and the one that runs at the end refreshes as the one that started the updater;
+    // an installer listed first is told nothing.
+    const QString kill = "kill Pagewell", handed = "launch Pagewell --url=-x.org/p --interval=5 --start";
+    row("one", "Pagewell", "Pagewell", {kill, handed});
+    row("one at a time", "setup|data.dat", "setup", {kill, "launch setup"});
+    row("first not plain", "../x|Pagewell", "Pagewell", {kill, handed, u"message 无法启动：../x"_qs});
+    row("encoded name", "a#b", "a%23b", {kill, "launch a#b"});
     // Started, it would fetch and start itself again, for ever.
-    row("the updater itself first", "update|Pagewell", "update", {u"message 无法启动：update"_qs});
+    row("the updater itself first", "update|Pagewell", "update", {kill, handed, u"message 无法启动：update"_qs});
     row("nothing plain", "/etc/x|a\\b|", "", {});
 }
 
@@ -187,7 +191,7 @@ void TestUpdater::fileList()
     m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
     m_server->on(QStringLiteral("/updata/updata.asp"), list.toUtf8());
     m_server->on("/updata/" + fetched, "new " + fetched.toUtf8());
-    const auto w = start();
+    const auto w = start({}, HandedState::fromFields("-x.org/p", " 5", true));
     QCOMPARE(events().filter(QRegularExpression("^/updata/(?!updata\\.asp)")),
              fetched.isEmpty() ? QStringList{} : QStringList{"/updata/" + fetched});
     if (fetched.isEmpty()) {
@@ -196,21 +200,21 @@ void TestUpdater::fileList()
         return;
     }
     const QString name = QUrl::fromPercentEncoding(fetched.toUtf8());
-    QCOMPARE(readFile(m_folder->path(name)), "new " + fetched.toUtf8());
     QCOMPARE(w->Label2->text(), QDir::toNativeSeparators(m_folder->path(name)));
+    QElapsedTimer handOver;
+    handOver.start();
+    QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
+    // Counted from the end of the wait for the transfer, which may come a little after the write.
+    QVERIFY2(handOver.elapsed() > 1800, qPrintable(QString::number(handOver.elapsed())));
+    QCOMPARE(
+        events().filter(QRegularExpression("^(launch|message|kill) ")).replaceInStrings(m_folder->dir.path() + '/', ""),
+        launched);
+    QCOMPARE(readFile(m_folder->path(name)), "new " + fetched.toUtf8());
     // A replaced file keeps its permission bits; a new first file is made a program.
     QCOMPARE(QFileInfo(m_folder->path(name)).isExecutable(), name == list.section('|', 0, 0) || name == "Pagewell");
     if (name == "Pagewell")
         QCOMPARE(QFile::permissions(m_folder->path(name)) & QFile::Permissions(0x7077),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup);
-    QElapsedTimer handOver;
-    handOver.start();
-    QSignalSpy ended(w.get(), &updata::programEnded);
-    QVERIFY(ended.wait(5000));
-    // Counted from the end of the wait for the transfer, which may come a little after the write.
-    QVERIFY2(handOver.elapsed() > 1800, qPrintable(QString::number(handOver.elapsed())));
-    QCOMPARE(events().filter(QRegularExpression("^(launch|message) ")).replaceInStrings(m_folder->dir.path() + '/', ""),
-             launched);
 }
 
 void TestUpdater::transfer_data()
@@ -268,9 +272,13 @@ void TestUpdater::transfer()
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), file);
     const auto w = start();
+    // Complete or not, the file waits beside the running program until the hand-over.
+    QVERIFY(eventsStartingWith("kill ").isEmpty());
+    if (w->Timer1->isActive())
+        QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
     QCOMPARE(readFile(m_folder->path("Pagewell")), expected);
     QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
-    QCOMPARE(w->Timer1->isActive(), expected != OldProgram);
+    QCOMPARE(eventsStartingWith("kill ").isEmpty(), expected == OldProgram);
     // Names and lengths from the server are shown as they are, never as HTML.
     QCOMPARE(w->Label2->textFormat(), Qt::PlainText);
     if (expected == OldProgram) {
@@ -286,41 +294,36 @@ void TestUpdater::signedRelease_data()
     QTest::addColumn<QString>("tamper");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("reason");
-    QTest::addColumn<bool>("stopped");
     // key: "vendor", "none" for unsigned mode, or a built-in line that is no key at all.
-    const auto row = [](const char* name, const QString& tamper, const QString& reason, bool stopped,
-                        const char* key = "vendor") {
-        QTest::newRow(name) << tamper << QString(key) << reason << stopped;
+    const auto row = [](const char* name, const QString& tamper, const QString& reason, const char* key = "vendor") {
+        QTest::newRow(name) << tamper << QString(key) << reason;
     };
     const QString sign = QStringLiteral("minisign -S -m files/Pagewell -x files/Pagewell.minisig ");
     const QString legacy = sign + "-l -s ../vendor.key -t 'pagewell-release v1.7.0.0 Pagewell'";
     const QString changeByte = QStringLiteral(" && printf X | dd of=files/Pagewell bs=1 seek=3 conv=notrunc");
-    row("valid", "", "", true);
-    row("legacy Ed", legacy, "", true);
-    row("CRLF line ends", "sed -i 's/$/\\r/' files/Pagewell.minisig", "", true);
+    row("valid", "", "");
+    row("legacy Ed", legacy, "");
+    row("CRLF line ends", "sed -i 's/$/\\r/' files/Pagewell.minisig", "");
     row("name needing encoding",
         "mv files/Pagewell 'files/a#b' && printf 'a#b' >texts/file-list.txt && minisign -S -s ../vendor.key "
         "-m 'files/a#b' -t 'pagewell-release v1.7.0.0 a#b'",
-        "", true);
-    row("unsigned mode", "rm files/Pagewell.minisig", "", true, "none");
-    // Only the file's own bytes are judged after Pagewell has been stopped.
-    row("one byte changed", "true" + changeByte, u"文件内容与签名不符"_qs, true);
-    row("legacy, one byte changed", legacy + changeByte, u"文件内容与签名不符"_qs, true);
-    row("legacy, over the limit in many blocks", "head -c 3M /dev/zero >files/Pagewell && " + legacy, u"旧式签名"_qs,
-        true);
-    row("another key", sign + "-s ../other.key -t 'pagewell-release v1.7.0.0 Pagewell'", u"另一个密钥"_qs, false);
+        "");
+    row("unsigned mode", "rm files/Pagewell.minisig", "", "none");
+    row("one byte changed", "true" + changeByte, u"文件内容与签名不符"_qs);
+    row("legacy, one byte changed", legacy + changeByte, u"文件内容与签名不符"_qs);
+    row("legacy, over the limit in many blocks", "head -c 3M /dev/zero >files/Pagewell && " + legacy, u"旧式签名"_qs);
+    row("another key", sign + "-s ../other.key -t 'pagewell-release v1.7.0.0 Pagewell'", u"另一个密钥"_qs);
     row("another file, same beginning", sign + "-s ../vendor.key -t 'pagewell-release v1.7.0.0 Pagewell.old'",
-        u"另一个文件或版本"_qs, false);
-    row("another release", sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'", u"另一个文件或版本"_qs,
-        false);
-    row("comment edited", "sed -i 's/^trusted comment: .*/&x/' files/Pagewell.minisig", u"可信注释"_qs, false);
-    row("missing", "rm files/Pagewell.minisig", u"缺少签名文件 Pagewell.minisig（HTTP 404）"_qs, false);
-    row("malformed", "echo broken >files/Pagewell.minisig", u"格式无效"_qs, false);
+        u"另一个文件或版本"_qs);
+    row("another release", sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'", u"另一个文件或版本"_qs);
+    row("comment edited", "sed -i 's/^trusted comment: .*/&x/' files/Pagewell.minisig", u"可信注释"_qs);
+    row("missing", "rm files/Pagewell.minisig", u"缺少签名文件 Pagewell.minisig（HTTP 404）"_qs);
+    row("malformed", "echo broken >files/Pagewell.minisig", u"格式无效"_qs);
     row("signature of 73 bytes", "sed -i \"2s|.*|$(head -c 73 /dev/zero | base64 -w0)|\" files/Pagewell.minisig",
-        u"格式无效"_qs, false);
-    row("signature over the bound", "yes '' | head -c 70000 >>files/Pagewell.minisig", u"无法获取签名文件"_qs, false);
-    row("list over the bound", "printf 'Pagewell|%070000d' 0 >texts/file-list.txt", u"无法获取更新文件列表"_qs, false);
-    row("built-in key no key", "", u"内置的签名公钥无效"_qs, false, "RWbroken");
+        u"格式无效"_qs);
+    row("signature over the bound", "yes '' | head -c 70000 >>files/Pagewell.minisig", u"无法获取签名文件"_qs);
+    row("list over the bound", "printf 'Pagewell|%070000d' 0 >texts/file-list.txt", u"无法获取更新文件列表"_qs);
+    row("built-in key no key", "", u"内置的签名公钥无效"_qs, "RWbroken");
 }
 
 void TestUpdater::signedRelease()
@@ -336,11 +339,12 @@ void TestUpdater::signedRelease()
     const QString name = QString::fromUtf8(readFile(keys + "/release/texts/file-list.txt")).section('|', 0, 0);
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
     const auto w = start(key == "vendor" ? m_vendorKey : key == "none" ? QString() : key);
-    QTEST(!eventsStartingWith("kill ").isEmpty(), "stopped");
+    // Judged, refused or still to be handed over: Pagewell runs on.
+    QVERIFY(eventsStartingWith("kill ").isEmpty());
     if (reason.isEmpty()) {
+        QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
         QCOMPARE(readFile(m_folder->path(name)), readFile(keys + "/release/files/" + name));
         QCOMPARE(m_folder->entries(), (QStringList{"Pagewell", name}).mid(0, name == "Pagewell" ? 1 : 2));
-        QVERIFY(w->Timer1->isActive());
         return;
     }
     QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
@@ -369,22 +373,44 @@ void TestUpdater::systemProxy()
                                     u"message 已是最新版本，暂时不用更新。"_qs}));
 }
 
-// The target cannot be replaced for half a second (here: a folder stands in its place, as a just-killed program's
-// file stays locked on Windows); the rename is tried again until it can.
-void TestUpdater::replaceRetried()
+// After the stop the new file is put in place, a refusal that may clear being tried again (a just-stopped program's
+// file stays locked for a moment on Windows); one that cannot be put in place starts Pagewell again in its state,
+// and the idle window of an updater Pagewell started closes by itself. Meanwhile a second updater ends at once.
+void TestUpdater::handOver_data()
 {
+    QTest::addColumn<int>("refusals");
+    QTest::addColumn<bool>("mayClear");
+    QTest::newRow("locked for a moment") << 3 << true;
+    QTest::newRow("refused") << 1 << false;
+}
+
+void TestUpdater::handOver()
+{
+    QFETCH(int, refusals);
+    QFETCH(bool, mayClear);
     m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("the new program"));
-    const QString target = m_folder->path("Pagewell");
-    QVERIFY(QFile::remove(target) && QDir().mkdir(target));
-    std::thread unlock([target] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        QDir().rmdir(target);
+    const auto w = start({}, HandedState::fromFields("x.org", "5", true));
+    const qsizetype asked = events().size();
+    QVERIFY(!updata().Form_Load());
+    QCOMPARE(events().size(), asked);
+    w->setAutoCloseMsForTesting(100);
+    int calls = 0;
+    w->handOver()->setReplaceForTesting([&](const QString& from, const QString& to, QString* error, bool* clears) {
+        events().append("replace");
+        if (++calls > refusals)
+            return Platform::replaceFile(from, to, error, clears);
+        *clears = mayClear;
+        return false;
     });
-    const auto w = start();
-    unlock.join();
-    QCOMPARE(readFile(target), "the new program");
+    QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(10000));
+    QCOMPARE(readFile(m_folder->path("Pagewell")), mayClear ? "the new program" : OldProgram);
+    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+    QCOMPARE(events().mid(asked).filter(QRegularExpression("^(kill|replace|launch)")),
+             QStringList{"kill Pagewell"} + QStringList(mayClear ? refusals + 1 : 1, "replace") +
+                 QStringList{"launch " + m_folder->path("Pagewell") + " --url=x.org --interval=5 --start"});
+    QCOMPARE(w->Label2->text().contains(u"无法替换"_qs), !mayClear);
 }
 
 QTEST_MAIN(TestUpdater)
