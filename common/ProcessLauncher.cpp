@@ -11,7 +11,7 @@ ProcessLauncher::Hook g_hook = nullptr;
 bool ProcessLauncher::launch(const QString& program, const QStringList& arguments, qint64* pid)
 {
     if (g_hook)
-        return g_hook(program, arguments);
+        return g_hook(program, arguments, pid);
     const QFileInfo info(program);
     const QString workingDirectory = info.isAbsolute() ? info.absolutePath() : QString();
     return Platform::startDetached(program, arguments, workingDirectory, pid);

@@ -8,6 +8,7 @@ namespace ProcessLauncher {
 bool launch(const QString& program, const QStringList& arguments = {}, qint64* pid = nullptr);
 
 // Tests observe launches instead of starting programs. The hook returns what launch() should report.
-using Hook = bool (*)(const QString& program, const QStringList& arguments);
+// It may hand out a process identifier of its own choosing through pid when that is given.
+using Hook = bool (*)(const QString& program, const QStringList& arguments, qint64* pid);
 void setHookForTesting(Hook hook);
 } // namespace ProcessLauncher

@@ -3,6 +3,7 @@
 #include "FileList.h"
 #include "ProcessLauncher.h"
 #include "ProgramFolder.h"
+#include "Rollback.h"
 #include "TaskKill.h"
 #include "platform/Platform.h"
 
@@ -16,6 +17,7 @@
 namespace {
 constexpr int StopPollMs = 20;
 constexpr int ReplaceRetryStepMs = 50;
+constexpr int WatchPollMs = 100;
 
 QString refresherProgram()
 {
@@ -60,6 +62,7 @@ void HandOver::start(const Plan& plan)
     m_failure.clear();
     m_running = true;
     m_restored = false;
+    m_kept = false;
     // The refresher saves nothing when it is stopped this way; the state it was handed goes to the next one instead.
     m_stopped = TaskKill::stopRefresher();
     m_refresherStopped = true;
@@ -78,6 +81,8 @@ void HandOver::waitForStop()
         return;
     }
     m_deadline.setRemainingTime(ReplaceRetryMs);
+    if (isRefresher(QFileInfo(m_plan.targetPath).fileName()))
+        m_kept = Rollback::keep(m_plan.targetPath, m_plan.version);
     replace();
 }
 
@@ -96,6 +101,8 @@ void HandOver::replace()
             return;
         }
         QFile::remove(m_plan.downloadedFile);
+        if (m_kept)
+            Rollback::undo(m_plan.targetPath);
         restartRefresher();
         finish(Outcome::NotReplaced, tr("无法替换 %1（%2）").arg(QDir::toNativeSeparators(m_plan.targetPath), reason));
         return;
@@ -114,15 +121,53 @@ void HandOver::launch()
     const QString program = ProgramFolder::path() + QLatin1Char('/') + name;
     // Only the refresher is told what it was doing: an installer listed first has its own command line.
     const QStringList arguments = isRefresher(name) && m_plan.state ? m_plan.state->arguments() : QStringList();
-    if (ProcessLauncher::launch(program, arguments)) {
+    m_watched = 0;
+    if (ProcessLauncher::launch(program, arguments, &m_watched)) {
         m_refresherStopped = false;
-        finish(Outcome::Started);
+        emit launched();
+        if (!m_kept || !isRefresher(name)) {
+            finish(Outcome::Started);
+            return;
+        }
+        m_deadline.setRemainingTime(m_watchMs);
+        watch();
         return;
     }
-    // A refresher that cannot be started cannot be started again either.
+    // A new refresher that cannot be started is one that cannot run.
+    if (isRefresher(name) && m_kept) {
+        rollBack();
+        return;
+    }
     if (!isRefresher(name))
         restartRefresher();
     finish(Outcome::NotStarted, QDir::toNativeSeparators(program));
+}
+
+void HandOver::watch()
+{
+    // The process the detached start reported, no child of this one: it lives on when the updater ends.
+    if (Platform::isRunning(m_watched)) {
+        if (m_deadline.hasExpired()) {
+            Rollback::confirm(m_plan.targetPath);
+            finish(Outcome::Started);
+            return;
+        }
+        m_next = &HandOver::watch;
+        m_step.start(WatchPollMs);
+        return;
+    }
+    rollBack();
+}
+
+void HandOver::rollBack()
+{
+    if (!Rollback::restore(m_plan.targetPath)) {
+        finish(Outcome::NotStarted, QDir::toNativeSeparators(m_plan.targetPath));
+        return;
+    }
+    m_refresherStopped = true;
+    restartRefresher();
+    finish(Outcome::RolledBack);
 }
 
 void HandOver::abandon()
@@ -130,8 +175,12 @@ void HandOver::abandon()
     if (!m_running)
         return;
     m_step.stop();
-    if (QFile::exists(m_plan.downloadedFile))
+    // Cut short between keeping the old program and putting the new one in its place: the old one goes back.
+    if (QFile::exists(m_plan.downloadedFile)) {
         QFile::remove(m_plan.downloadedFile);
+        if (m_kept)
+            Rollback::undo(m_plan.targetPath);
+    }
     restartRefresher();
     m_running = false;
 }

@@ -6,6 +6,7 @@
 #include "MessageBox.h"
 #include "ProgramFolder.h"
 #include "ProgressScale.h"
+#include "Rollback.h"
 #include "RandomToken.h"
 #include "SignatureCheck.h"
 #include "StartPause.h"
@@ -19,6 +20,7 @@
 
 #include <QCloseEvent>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -70,6 +72,8 @@ updata::updata(QWidget* parent)
     connect(Inet1, &TransferControl::progress, this, &updata::showProgress);
     connect(Timer1, &QTimer::timeout, this, &updata::Timer1_Timer);
     connect(m_handOver, &HandOver::finished, this, &updata::handOverFinished);
+    // While a new refresher is watched, nothing of the updater stays over it.
+    connect(m_handOver, &HandOver::launched, this, &QWidget::hide);
     m_idleClose->setSingleShot(true);
     connect(m_idleClose, &QTimer::timeout, this, &updata::endProgram);
 }
@@ -94,8 +98,10 @@ bool updata::Form_Load()
         endProgram();
         return false;
     }
-    m_installedVersion =
-        Platform::fileVersion(ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell"))));
+    const QString refresher = ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell")));
+    // A watch of a new refresher that an earlier run could not finish is settled before anything else.
+    Rollback::settle(refresher);
+    m_installedVersion = Platform::fileVersion(refresher);
     m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
 
     const std::optional<QString> reply = HttpGet::get(UpdateServer::updaterVersionUrl(), BuildConfig::UpdaterTimeoutMs);
@@ -115,6 +121,11 @@ bool updata::Form_Load()
         return false;
     case VersionDecision::Outcome::Proceed:
         break;
+    }
+    // A release that could not run here is not taken again for a while, and nobody needs to be told each time.
+    if (Rollback::isHeld(m_versionReply, QDateTime::currentDateTime())) {
+        endProgram();
+        return false;
     }
 
     // The refresher keeps running until the new file is complete (and, in signed mode, proven the vendor's): a
@@ -237,7 +248,7 @@ void updata::Timer1_Timer()
 
 void updata::she()
 {
-    m_handOver->start({m_downloadedFile, Inet1->targetPath(), m_firstFileName, m_handed});
+    m_handOver->start({m_downloadedFile, Inet1->targetPath(), m_firstFileName, m_handed, m_versionReply});
 }
 
 void updata::handOverFinished(HandOver::Outcome outcome)
@@ -251,6 +262,10 @@ void updata::handOverFinished(HandOver::Outcome outcome)
         return;
     case HandOver::Outcome::NotStarted:
         message(QStringLiteral("无法启动：") + m_handOver->failure());
+        endProgram();
+        return;
+    case HandOver::Outcome::RolledBack:
+        message(QStringLiteral("新版本无法运行，已恢复原来的版本。"));
         endProgram();
         return;
     }

@@ -22,8 +22,9 @@ bool isRunning(qint64 pid);
 // The four-part dotted file version embedded in a program file ("1.6.0.0"), empty when there is none.
 QString fileVersion(const QString& programFile);
 
-// Forcibly stops every running process started from this program file, and no copy of it elsewhere, without
-// waiting for them to end. Their identifiers, for isRunning(); not the calling process.
+// The running processes started from this program file, and from no copy of it elsewhere; not the calling process.
+QList<qint64> processesOf(const QString& programFile);
+// Forcibly stops those processes without waiting for them to end; their identifiers, for isRunning().
 QList<qint64> killProgram(const QString& programFile);
 
 // Makes a freshly written file runnable as a program (no-op where files need no such bit).

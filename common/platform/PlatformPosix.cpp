@@ -41,15 +41,15 @@ bool Platform::isRunning(qint64 pid)
     return end < 0 || text.size() < end + 3 || (text.at(end + 2) != 'Z' && text.at(end + 2) != 'X');
 }
 
-QList<qint64> Platform::killProgram(const QString& programFile)
+QList<qint64> Platform::processesOf(const QString& programFile)
 {
     // The link of each process to its program file tells copies of the program in other folders (other
     // installations) apart; a name-based kill would stop them too. A program file replaced while it runs shows as
     // "(deleted)".
     const QString program = QFileInfo(programFile).canonicalFilePath();
-    QList<qint64> killed;
+    QList<qint64> found;
     if (program.isEmpty())
-        return killed;
+        return found;
     const QStringList matching{program, program + QStringLiteral(" (deleted)")};
     const qint64 self = QCoreApplication::applicationPid();
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -58,7 +58,17 @@ QList<qint64> Platform::killProgram(const QString& programFile)
         if (!isNumber || pid == self)
             continue;
         const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(entry));
-        if (matching.contains(exe) && ::kill(pid_t(pid), SIGKILL) == 0)
+        if (matching.contains(exe) && isRunning(pid))
+            found.append(pid);
+    }
+    return found;
+}
+
+QList<qint64> Platform::killProgram(const QString& programFile)
+{
+    QList<qint64> killed;
+    for (const qint64 pid : processesOf(programFile)) {
+        if (::kill(pid_t(pid), SIGKILL) == 0)
             killed.append(pid);
     }
     return killed;

@@ -42,32 +42,43 @@ bool Platform::isRunning(qint64 pid)
     return running;
 }
 
-QList<qint64> Platform::killProgram(const QString& programFile)
+QList<qint64> Platform::processesOf(const QString& programFile)
 {
-    // By the full path of each process's image, so that copies of the program in other folders run on.
+    // By the full path of each process's image, so that copies of the program in other folders are left out.
     const QString program = QDir::toNativeSeparators(QFileInfo(programFile).absoluteFilePath());
-    QList<qint64> killed;
+    QList<qint64> found;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE)
-        return killed;
+        return found;
     PROCESSENTRY32W entry;
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
         if (entry.th32ProcessID == GetCurrentProcessId())
             continue;
-        const HANDLE process =
-            OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (!process)
             continue;
         wchar_t image[MAX_PATH * 4];
         DWORD size = DWORD(std::size(image));
         if (QueryFullProcessImageNameW(process, 0, image, &size) &&
-            QString::fromWCharArray(image, int(size)).compare(program, Qt::CaseInsensitive) == 0 &&
-            TerminateProcess(process, 1))
-            killed.append(qint64(entry.th32ProcessID));
+            QString::fromWCharArray(image, int(size)).compare(program, Qt::CaseInsensitive) == 0)
+            found.append(qint64(entry.th32ProcessID));
         CloseHandle(process);
     }
     CloseHandle(snapshot);
+    return found;
+}
+
+QList<qint64> Platform::killProgram(const QString& programFile)
+{
+    QList<qint64> killed;
+    for (const qint64 pid : processesOf(programFile)) {
+        const HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, DWORD(pid));
+        if (process && TerminateProcess(process, 1))
+            killed.append(pid);
+        if (process)
+            CloseHandle(process);
+    }
     return killed;
 }
 

@@ -4,6 +4,7 @@
 #include "ProcessLauncher.h"
 #include "ProgramFolder.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -16,11 +17,20 @@ inline QStringList& events()
     return log;
 }
 
+// The process a recorded launch hands out as the one started: by default this test, which runs on.
+inline qint64& launchedPid()
+{
+    static qint64 pid = QCoreApplication::applicationPid();
+    return pid;
+}
+
 inline void recordInsteadOfActing()
 {
     MessageBox::setHandlerForTesting([](QWidget*, const QString& text) { events().append("message " + text); });
-    ProcessLauncher::setHookForTesting([](const QString& program, const QStringList& arguments) {
+    ProcessLauncher::setHookForTesting([](const QString& program, const QStringList& arguments, qint64* pid) {
         events().append((QStringList{"launch", program} + arguments).join(' '));
+        if (pid)
+            *pid = launchedPid();
         return true;
     });
 }

@@ -4,6 +4,7 @@
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
 #include "HandOver.h"
+#include "Rollback.h"
 #include "SignatureCheck.h"
 #include "TaskKill.h"
 #include "TransferControl.h"
@@ -14,6 +15,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QStorageInfo>
 #include <QTest>
@@ -56,6 +59,8 @@ private slots:
     void systemProxy();
     void handOver_data();
     void handOver();
+    void rollback_data();
+    void rollback();
     void updaterVersionReadsBack() { QCOMPARE(Platform::fileVersion(UPDATE_PROGRAM), BuildConfig::UpdaterFileVersion); }
 
 private:
@@ -104,6 +109,7 @@ std::unique_ptr<updata> TestUpdater::start(const QString& key, const std::option
     auto w = std::make_unique<updata>();
     w->setHandedState(handed);
     w->setStartPauseForTesting(false);
+    w->handOver()->setWatchMsForTesting(300);
     w->Inet1->setIdleTimeoutMs(1000);
     w->Inet1->setUnknownLengthLimit(1 << 20);
     w->setUpdatePublicKey(key);
@@ -411,6 +417,79 @@ void TestUpdater::handOver()
              QStringList{"kill Pagewell"} + QStringList(mayClear ? refusals + 1 : 1, "replace") +
                  QStringList{"launch " + m_folder->path("Pagewell") + " --url=x.org --interval=5 --start"});
     QCOMPARE(w->Label2->text().contains(u"无法替换"_qs), !mayClear);
+}
+
+// A new refresher must keep running for a while: one that ends within the watch is replaced by the one it replaced,
+// which runs again in its state, and its release is held for a day. A watch that the updater could not finish is
+// settled by its next run, before anything is asked.
+void TestUpdater::rollback_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("program");
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<bool>("listAsked");
+    const QByteArray release = "v65535.0.0.0";
+    const QStringList held{"Pagewell", "update.hold"}, alone{"Pagewell"};
+    QTest::newRow("watch passed") << "" << release << QByteArray("new") << alone << true;
+    QTest::newRow("ends within the watch") << "ends" << release << OldProgram << held << true;
+    QTest::newRow("cut short, running") << "cut short, running" << QByteArray("v") << QByteArray() << alone << false;
+    QTest::newRow("cut short, ended") << "cut short" << QByteArray("v") << OldProgram << held << false;
+    QTest::newRow("held") << "hold" << release << OldProgram << held << false;
+    QTest::newRow("hold of another version") << "hold v1.0.0.0" << release << QByteArray("new") << alone << true;
+    QTest::newRow("hold of a day ago") << "hold, a day ago" << release << QByteArray("new") << alone << true;
+}
+
+void TestUpdater::rollback()
+{
+    QFETCH(QString, before);
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, program);
+    const QString target = m_folder->path("Pagewell");
+    QProcess running;
+    const auto cleanup = qScopeGuard([&running] {
+        running.kill();
+        running.waitForFinished();
+        launchedPid() = QCoreApplication::applicationPid();
+    });
+    if (before.startsWith("cut short")) {
+        QVERIFY(QFile::rename(target, Rollback::keptPath(target)) && writeFile(Rollback::markerPath(target), "v9"));
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), target));
+        if (before.endsWith("running")) {
+            running.start(target, {"30"});
+            QVERIFY(running.waitForStarted());
+        }
+    }
+    if (before.startsWith("hold"))
+        QVERIFY(writeFile(Rollback::holdPath(), before.contains("v1.") ? "v1.0.0.0" : "v65535.0.0.0"));
+    if (before.endsWith("a day ago")) {
+        QFile hold(Rollback::holdPath());
+        QVERIFY(hold.open(QIODevice::ReadWrite) &&
+                hold.setFileTime(QDateTime::currentDateTime().addSecs(-86400), QFileDevice::FileModificationTime));
+    }
+    if (before == "ends") {
+        running.start("true");
+        QVERIFY(running.waitForFinished());
+        launchedPid() = running.processId();
+    }
+    m_server->on(VersionTarget, version);
+    m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
+    m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("new"));
+    const auto w = start({}, HandedState::fromFields("x.org", "5", true));
+    if (w->Timer1->isActive())
+        QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
+    if (!program.isEmpty())
+        QCOMPARE(readFile(target), program);
+    QTEST(m_folder->entries(), "entries");
+    QTEST(!events().filter("?e=Pagewellver").isEmpty(), "listAsked");
+    if (before == "cut short")
+        QCOMPARE(readFile(Rollback::holdPath()), "v9");
+    if (before != "ends")
+        return;
+    QCOMPARE(readFile(Rollback::holdPath()), version);
+    const QString launch = "launch " + target + " --url=x.org --interval=5 --start";
+    QCOMPARE(events().filter(QRegularExpression("^(launch|message) ")),
+             (QStringList{launch, launch, u"message 新版本无法运行，已恢复原来的版本。"_qs}));
 }
 
 QTEST_MAIN(TestUpdater)
