@@ -253,6 +253,9 @@ void updata::she()
 
 void updata::handOverFinished(HandOver::Outcome outcome)
 {
+    // The folder is settled: the refresher started now may start an updater of its own, which must find a rolled-back
+    // release held rather than this one still running.
+    m_instanceLock->unlock();
     switch (outcome) {
     case HandOver::Outcome::Started:
         endProgram();

@@ -5,8 +5,10 @@
 #   cycle: a Pagewell refreshing (--start, every 2 s) finds a newer release, update fetches it, stops the old one,
 #          replaces it and starts the new one, which finds itself current and refreshes the user's page as the old one
 #          did; user.ini is untouched. With an updater and a secret key, the release is signed.
+#   rollback: the same with a release whose program exits at once: the old Pagewell is put back and refreshes
+#          as before, and the release is held, so the updater it starts does not fetch it again.
 #   kill:  update is killed at random moments of a slow download; the program is always the old or the new one.
-# Usage: update-cycle.sh cycle|kill <source> <program folder> <refresher host> <update host> [updater [secret key]]
+# Usage: update-cycle.sh cycle|rollback|kill <source> <program folder> <refresher host> <update host> [updater [secret key]]
 set -euo pipefail
 mode=$1 src=$2 bin=$3 rhost=$4 uhost=$5 updater=${6:-$3/update} key=${7:-}
 if [ -z "${PAGEWELL_IN_NAMESPACE:-}" ]; then
@@ -50,7 +52,12 @@ if [ "$mode" = kill ]; then
     exit 0
 fi
 
-cp "$bin/Pagewell" "$work/new/Pagewell"
+if [ "$mode" = rollback ]; then
+    printf '#!/bin/sh\nexit 3\n' >"$work/new/Pagewell"
+    chmod 755 "$work/new/Pagewell"
+else
+    cp "$bin/Pagewell" "$work/new/Pagewell"
+fi
 { cat "$bin/Pagewell"; echo "installed copy"; } >"$work/installed/Pagewell"
 chmod 755 "$work/installed/Pagewell"
 printf '[x]\r\nTEXT2=%s/page\r\nTEXT1=600\r\n' "$rhost" >"$work/installed/user.ini"
@@ -66,10 +73,24 @@ waitfor 90 'grep -q "GET /updata/Pagewell " "$log"' "the updater never fetched t
 : >"$work/release/texts/refresher-version.txt"
 served=$(grep -n "GET /updata/Pagewell " "$log" | head -n1 | cut -d: -f1)
 pages() { tail -n +"$served" "$log" | grep -c "GET /page?rn="; }
+count() { grep -c "GET /updata/$1" "$log"; }
+if [ "$mode" = rollback ]; then
+    waitfor 20 '[ "$(count "updata.asp?v=")" -ge 2 ] && ! pgrep -x update >/dev/null' "the restored Pagewell never checked again"
+    cmp -s "$work/installed/Pagewell" <(cat "$bin/Pagewell"; echo "installed copy") || fail "the old Pagewell is not back"
+    [ "$(cat "$work/installed/update.hold")" = v65535.0.0.0 ] || fail "the release was not held"
+    [ "$(count "updata.asp?e=")$(count "Pagewell ")" = 11 ] || fail "the held release was fetched again"
+    stopped=$(pages)
+    waitfor 30 '[ "$(pages)" -ge $((stopped + 3)) ]' "the restored Pagewell does not refresh the user's page"
+    pgrep -a -x Pagewell | grep -q -- "--interval=2 --start" || fail "the restored Pagewell lost its state"
+    [ "$(ls -A "$work/installed" | tr '\n' ' ')" = "Pagewell update update.hold user.ini " ] ||
+        fail "stray files: $(ls -A "$work/installed")"
+    echo "rollback passed"
+    exit 0
+fi
 waitfor 20 '! kill -0 "$first" 2>/dev/null' "the old Pagewell was not stopped"
 stopped=$(pages)
 waitfor 30 '[ "$(pages)" -ge $((stopped + 3)) ]' "the new Pagewell does not refresh the user's page"
-waitfor 10 '! pgrep -x update >/dev/null' "the updater did not end"
+waitfor 40 '! pgrep -x update >/dev/null' "the updater did not end its watch"
 pgrep -x Pagewell >/dev/null || fail "the new Pagewell is not running"
 cmp -s "$work/installed/Pagewell" "$work/new/Pagewell" || fail "the installed Pagewell is not the release's"
 [ -x "$work/installed/Pagewell" ] || fail "the new Pagewell lost its permission bits"
