@@ -316,6 +316,9 @@ def main():
         if plan["kind"] == "download":
             import download
             result = download.run(plan, work, sys.modules[__name__])
+        elif plan["kind"] == "update":
+            import update
+            result = update.run(plan, work, sys.modules[__name__])
         else:
             server = loopserver.LoopServer(plan["port"], check=plan.get("check", loopserver.CHECK_ANSWER))
             display = ""

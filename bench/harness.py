@@ -20,8 +20,9 @@ sys.path.insert(0, HERE)
 
 import report  # noqa: E402
 import soak  # noqa: E402
+import update  # noqa: E402
 
-ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7"]
+ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7", "B8"]
 
 # Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
 PLANS = {
@@ -318,7 +319,8 @@ def main():
             sys.exit(f"bench: {program} is missing; build it first")
     before = busy_state()
     rows = []
-    steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6, "B7": soak.benchmark}
+    steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6, "B7": soak.benchmark,
+             "B8": update.benchmark}
     for key in [k.strip().upper() for k in args.only.split(",") if k.strip()]:
         log(f"{key} ...")
         rows += steps[key](run, plan)
