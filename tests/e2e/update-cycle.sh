@@ -69,13 +69,14 @@ log=$work/server/access.log
 "$work/installed/Pagewell" --start --url="$rhost/page" --interval=2 >"$work/pagewell.log" 2>&1 &
 first=$!
 waitfor 90 'grep -q "GET /updata/Pagewell " "$log"' "the updater never fetched the new Pagewell"
-# The new Pagewell is current: a reply that is not a tag offers nothing.
-: >"$work/release/texts/refresher-version.txt"
+# The new Pagewell is current: a reply that is not a tag offers nothing. The restored one is offered the release again.
+[ "$mode" = rollback ] || : >"$work/release/texts/refresher-version.txt"
 served=$(grep -n "GET /updata/Pagewell " "$log" | head -n1 | cut -d: -f1)
 pages() { tail -n +"$served" "$log" | grep -c "GET /page?rn="; }
 count() { grep -c "GET /updata/$1" "$log"; }
 if [ "$mode" = rollback ]; then
-    waitfor 20 '[ "$(count "updata.asp?v=")" -ge 2 ] && ! pgrep -x update >/dev/null' "the restored Pagewell never checked again"
+    waitfor 20 '[ "$(count "updata.asp?v=")" -ge 2 ]' "the restored Pagewell never checked again"
+    sleep 2
     cmp -s "$work/installed/Pagewell" <(cat "$bin/Pagewell"; echo "installed copy") || fail "the old Pagewell is not back"
     [ "$(cat "$work/installed/update.hold")" = v65535.0.0.0 ] || fail "the release was not held"
     [ "$(count "updata.asp?e=")$(count "Pagewell ")" = 11 ] || fail "the held release was fetched again"
