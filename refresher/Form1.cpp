@@ -54,7 +54,12 @@ Form1::Form1(const Clock* clock, QWidget* parent)
     createControls();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // Qt deletes the view after this window's members; what it reports on its way out must not reach them.
+    WebBrowser1->disconnect(this);
+    WebBrowser1->page()->disconnect(this);
+}
 
 void Form1::createControls()
 {
