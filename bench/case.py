@@ -273,6 +273,51 @@ def case_idle(plan, display, work, server):
             "processes": len(procstats.tree(process.pid)), "requests_during": len(requests)}
 
 
+# B9: how long the server stays away, and how long after its return the page may take before the wait gives up
+# (without retries the page comes back only at the next timed refresh, or never with the schedule off).
+OUTAGE_LIMIT_S = 125.0
+
+
+def click_open(display, window):
+    """What a user does: a click on "打开", the centre of the button (group box at 112, 8; button at 720, 15 in it,
+    57 × 19)."""
+    env = dict(os.environ, DISPLAY=display)
+    subprocess.run(["xdotool", "mousemove", "--window", window, "860", "32", "click", "1"], env=env, check=True,
+                   timeout=10, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def case_outage(plan, display, work, server):
+    """The server away for a while just when Pagewell asks for its page, then back: the time from its return to
+    the page shown again. With an interval the outage straddles the first timed refresh (--start ticks 开启, so it
+    comes due an interval after the start page); without one the schedule stays off and "打开" is clicked 2 s into
+    the outage. The page is the reference page, whose stylesheet is asked for once its markup is in."""
+    interval, outage = plan.get("interval"), plan["outage"]
+    folder_plan = dict(plan, settings={"url": start_url(plan), "interval": interval or 120})
+    argv = [prepare_pagewell_folder(folder_plan, work)] + (["--start"] if interval else [])
+    log = open(os.path.join(work, "pagewell.log"), "wb")
+    process = subprocess.Popen(argv, env=program_env(display, work), cwd=work, stdout=log, stderr=subprocess.STDOUT,
+                               stdin=subprocess.DEVNULL)
+    log.close()
+    started = wait_start_page(server, process, 60).arrived
+    wait_loaded(server, process, 60)
+    window = None if interval else find_window(display, 15)
+    if interval:
+        time.sleep(max(0.0, started + interval - outage / 2 - time.monotonic()))
+    away = time.monotonic()
+    server.set_away(True)
+    if not interval:
+        time.sleep(2)
+        click_open(display, window)
+    time.sleep(max(0.0, away + outage - time.monotonic()))
+    server.set_away(False)
+    back = time.monotonic()
+    page = server.wait_for(lambda r: r.path == loopserver.START_PAGE and "rn=" in r.query and r.arrived >= back,
+                           OUTAGE_LIMIT_S)
+    styled = page and server.wait_for(lambda r: r.path == "/bench/ref.css" and r.arrived >= page.arrived, 10)
+    return {"requested": page and round(page.arrived - back, 3), "shown": styled and round(styled.arrived - back, 3),
+            "away_from_start": round(away - started, 1)}
+
+
 def stop_everything(keep=()):
     """Every process here was started by this case; the namespace disappears with it anyway, but stopping them
     in order lets the X server clean up."""
@@ -302,7 +347,7 @@ def case_soak(plan, display, work, server):
 
 
 CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence, "idle": case_idle,
-         "soak": case_soak}
+         "soak": case_soak, "outage": case_outage}
 
 
 def main():

@@ -135,16 +135,38 @@ class LoopServer:
         self._static = {SOAK_SCRIPT: ("text/javascript", SOAK_JS), SOAK_PICTURES[0]: ("image/png", _png(400, 200)),
                         SOAK_PICTURES[1]: ("image/png", _png(200, 200))}
         self._answers = 0
-        self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self._listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self._listener.bind(("127.0.0.1", port))
-        self._listener.listen(64)
-        self._listener.settimeout(0.2)
-        threading.Thread(target=self._accept_loop, daemon=True).start()
+        self._away = False
+        self._connections = set()
+        self._listen()
+
+    def _listen(self):
+        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", self.port))
+        listener.listen(64)
+        listener.settimeout(0.2)
+        self._listener = listener
+        threading.Thread(target=self._accept_loop, args=(listener,), daemon=True).start()
 
     def close(self):
         self._stop.set()
         self._listener.close()
+
+    def set_away(self, away):
+        """Away, as a server being restarted: new connections are refused and open ones dropped unanswered. Back:
+        served again on the same port."""
+        with self._lock:
+            self._away = away
+            open_ones = list(self._connections)
+        if not away:
+            self._listen()
+            return
+        self._listener.close()
+        for conn in open_ones:
+            try:
+                conn.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
 
     def snapshot(self):
         with self._lock:
@@ -186,10 +208,10 @@ class LoopServer:
             time.sleep(0.05)
         return last
 
-    def _accept_loop(self):
+    def _accept_loop(self, listener):
         while not self._stop.is_set():
             try:
-                conn, _ = self._listener.accept()
+                conn, _ = listener.accept()
             except socket.timeout:
                 continue
             except OSError:
@@ -204,6 +226,8 @@ class LoopServer:
         return request
 
     def _serve(self, conn):
+        with self._lock:
+            self._connections.add(conn)
         conn.settimeout(HANG_LIMIT_S)
         buffered = b""
         try:
@@ -217,6 +241,8 @@ class LoopServer:
                 line = head.split(b"\r\n", 1)[0].decode("latin-1")
                 parts = line.split(" ")
                 if len(parts) < 2:
+                    return
+                if self._away:
                     return
                 request = self._log(parts[0], parts[1])
                 if request.path == VERSION_CHECK and self.check != CHECK_ANSWER:
@@ -248,4 +274,6 @@ class LoopServer:
         except OSError:
             pass
         finally:
+            with self._lock:
+                self._connections.discard(conn)
             conn.close()

@@ -30,6 +30,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineView>
 
 namespace {
@@ -54,7 +55,12 @@ Form1::Form1(const Clock* clock, QWidget* parent)
     createControls();
 }
 
-Form1::~Form1() = default;
+Form1::~Form1()
+{
+    // Qt deletes the view after this window's members; what it reports on its way out must not reach them.
+    WebBrowser1->disconnect(this);
+    WebBrowser1->page()->disconnect(this);
+}
 
 void Form1::createControls()
 {
@@ -129,7 +135,20 @@ void Form1::createControls()
     // The view's own signal, not its page's: it holds whichever page the view shows.
     connect(WebBrowser1, &QWebEngineView::renderProcessTerminated, this, &Form1::rendererEnded);
     m_recovery.setSingleShot(true);
-    connect(&m_recovery, &QTimer::timeout, this, &Form1::reloadAfterCrash);
+    connect(&m_recovery, &QTimer::timeout, this, [this] { m_pendingRetry ? retryLoad() : reloadAfterCrash(); });
+    // How a load ended is reported by the page alone. The view keeps this page for its whole life.
+    QWebEnginePage* page = WebBrowser1->page();
+    connect(page, &QWebEnginePage::loadingChanged, this, &Form1::loadChanged);
+    // The document has begun to arrive once the engine has committed it, which gives the page a title of its own,
+    // or reports progress past the 10 % it starts a load with; from then on the page loads as long as it likes.
+    connect(page, &QWebEnginePage::titleChanged, &m_arrival, &QTimer::stop);
+    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) {
+        if (percent > 10)
+            m_arrival.stop();
+    });
+    m_arrival.setSingleShot(true);
+    m_arrival.setInterval(ReloadBackoff::ArrivalLimitMs);
+    connect(&m_arrival, &QTimer::timeout, this, &Form1::pageNeverArrived);
 
     // The tick runs from the start; the event loop delivers it only after start-up has finished.
     Timer1->start();
@@ -145,17 +164,79 @@ void Form1::setNavigatorForTesting(Navigator navigator)
     m_navigator = std::move(navigator);
 }
 
+void Form1::setLoadTimingForTesting(qint64 firstRetryMs, int arrivalLimitMs)
+{
+    m_backoff = ReloadBackoff(firstRetryMs);
+    m_arrival.setInterval(arrivalLimitMs);
+}
+
 void Form1::navigate(const QString& url)
 {
-    // A new page replaces whatever a pending recovery would have reloaded.
-    m_recovery.stop();
-    const QUrl target(url, QUrl::TolerantMode);
-    m_lastTarget = target;
-    if (m_navigator)
-        m_navigator(target);
-    else
-        WebBrowser1->setUrl(target);
+    askFor(QUrl(url, QUrl::TolerantMode));
     emit navigated(url);
+}
+
+void Form1::askFor(const QUrl& url)
+{
+    // A new page replaces whatever a pending reload would have asked for.
+    m_recovery.stop();
+    m_lastTarget = url;
+    if (m_navigator) {
+        m_navigator(url);
+        return;
+    }
+    WebBrowser1->setUrl(url);
+    watchLoad();
+}
+
+void Form1::watchLoad()
+{
+    m_loadWatched = true;
+    m_arrival.start();
+}
+
+void Form1::loadChanged(const QWebEngineLoadingInfo& info)
+{
+    using Info = QWebEngineLoadingInfo;
+    // A load is stopped only when it was replaced by a newer one or cut here, and a load the page started by itself
+    // (a link, a script) is the page's business.
+    if (info.status() == Info::LoadStartedStatus || info.status() == Info::LoadStoppedStatus || !m_loadWatched)
+        return;
+    m_loadWatched = false;
+    m_arrival.stop();
+    using Kind = ReloadBackoff::ErrorKind;
+    const Kind kind = info.errorDomain() == Info::HttpStatusCodeDomain     ? Kind::HttpStatus
+                      : info.errorDomain() == Info::CertificateErrorDomain ? Kind::Certificate
+                                                                           : Kind::Other;
+    loadEnded({info.status() == Info::LoadSucceededStatus, kind, info.errorCode()});
+}
+
+void Form1::pageNeverArrived()
+{
+    // The engine itself would wait for as long as the server keeps the connection open, showing the last page as if
+    // all were well. Its report of the stop is passed over: this is the failure.
+    m_loadWatched = false;
+    WebBrowser1->stop();
+    loadEnded({});
+}
+
+void Form1::loadEnded(const ReloadBackoff::LoadEnd& end)
+{
+    const qint64 now = m_clock->monotonicMs();
+    const std::optional<qint64> delay = m_backoff.delayAfterLoad(end, now, m_schedule.msUntilDue(m_clock->now(), now));
+    if (!delay)
+        return;
+    // Not a timed refresh either: the schedule, the run count, the labels and the URL field are left alone.
+    m_pendingRetry = true;
+    m_recovery.start(int(*delay));
+}
+
+void Form1::retryLoad()
+{
+    // The very address that failed, not the URL field's text of now: the same page, and its token was never
+    // answered, so no cache can answer in the server's place.
+    askFor(m_lastTarget);
+    emit navigated(m_lastTarget.toString());
 }
 
 void Form1::ensureTimerRuns()
@@ -330,17 +411,20 @@ void Form1::rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status)
         return;
     // Left alone, the view stays an empty grey area until someone clicks: with nobody watching, that can be days.
     // Not a timed refresh: the schedule, the run count and the labels are left as they are.
+    m_pendingRetry = false;
     m_recovery.start(int(m_backoff.delayAfterCrash(m_clock->monotonicMs())));
 }
 
 void Form1::reloadAfterCrash()
 {
     // A reload brings up a new renderer and asks the server again (a revalidating request, so no cache answers),
-    // for whatever the view was showing: the refreshed URL or a page the user followed a link to.
+    // for whatever the view was showing: the refreshed URL or a page the user followed a link to. Should that fail,
+    // that page is what is asked for again.
     if (WebBrowser1->url().isEmpty())
-        WebBrowser1->setUrl(m_lastTarget);
-    else
-        WebBrowser1->reload();
+        return askFor(m_lastTarget);
+    m_lastTarget = WebBrowser1->url();
+    WebBrowser1->reload();
+    watchLoad();
 }
 
 void Form1::Image1_Click()

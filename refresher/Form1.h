@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RecoveryBackoff.h"
 #include "RefreshSchedule.h"
+#include "ReloadBackoff.h"
 #include "frmAbout.h"
 
 #include <QPointer>
@@ -24,6 +24,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QWebEngineLoadingInfo;
 class QWebEngineView;
 
 // The refresher's main window: the browser view, the URL and interval fields, the enable box and the one-second
@@ -85,6 +86,8 @@ public:
     // ... and may keep the browser view from going anywhere.
     using Navigator = std::function<void(const QUrl& url)>;
     void setNavigatorForTesting(Navigator navigator);
+    // Tests shorten the first retry of a failed load and the wait for a page that never begins to arrive.
+    void setLoadTimingForTesting(qint64 firstRetryMs, int arrivalLimitMs);
 
 signals:
     // Every address the browser view is sent to, the start page included.
@@ -98,6 +101,13 @@ protected:
 private:
     void createControls();
     void navigate(const QString& url);
+    // Sends the view to the page, watching the load until it ends.
+    void askFor(const QUrl& url);
+    void watchLoad();
+    void loadChanged(const QWebEngineLoadingInfo& info);
+    void loadEnded(const ReloadBackoff::LoadEnd& end);
+    void pageNeverArrived();
+    void retryLoad();
     void ensureTimerRuns();
     // A timed refresh: the page, the run count and its label, the schedule armed again or ended.
     void runTimedRefresh();
@@ -108,8 +118,15 @@ private:
 
     const Clock* m_clock;
     RefreshSchedule m_schedule;
-    RecoveryBackoff m_backoff;
+    ReloadBackoff m_backoff;
+    // The pending reload: after a crash, or a failed load asked for again. A new page replaces it.
     QTimer m_recovery;
+    bool m_pendingRetry = false;
+    // Bounds the wait for a page's document to begin to arrive.
+    QTimer m_arrival;
+    // A load asked for here has not ended yet; the engine reports loads in the order they were asked for, and a
+    // load that replaces one still running takes over its report.
+    bool m_loadWatched = false;
     QUrl m_lastTarget;
     QPointer<frmAbout> m_about;
     UrlPrompt m_urlPrompt;

@@ -25,6 +25,8 @@ public:
     // Due at the first check at or after the next run time, or once the interval has passed on the monotonic clock;
     // never due while disarmed.
     bool isDue(const QDateTime& now, qint64 monotonicMs) const;
+    // How long until it comes due by either clock (0 once due); none while disarmed.
+    std::optional<qint64> msUntilDue(const QDateTime& now, qint64 monotonicMs) const;
 
     // Counts the timed refresh that has just come due and returns the time it was due at. The schedule stays
     // as it was: the caller re-arms or disarms it next.

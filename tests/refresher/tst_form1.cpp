@@ -28,6 +28,7 @@
 #include <QWebEngineView>
 
 #include <csignal>
+#include <optional>
 
 namespace {
 class FakeClock final : public Clock
@@ -299,34 +300,64 @@ private slots:
         QVERIFY2(lived.elapsed() >= 300 && lived.elapsed() < 10000, qPrintable(QString::number(lived.elapsed())));
     }
 
-    // A renderer that ends abnormally (killed here as the OOM killer would) brings the page back by itself, with the
-    // schedule off; a renderer that ends again right after the reload is retried after a pause, not at once.
-    void pageComesBackAfterRendererCrash()
+    // The page comes back by itself, the same address, with no timed refresh: after its server refused it or took the
+    // request and never answered (then answers), and after its renderer was killed as the OOM killer would. A page
+    // that arrives slowly is not cut. A pending retry or crash reload gives way to a timed refresh and to "打开".
+    void pageIsAskedForAgain_data()
     {
-        TestFolder folder;
+        QTest::addColumn<QString>("server");
+        QTest::addColumn<QString>("then");
+        QTest::addColumn<int>("requests");
+        // server,then,requests
+        for (const QString& row : u"refuses,,1|silent,,2|slow,,1|refuses,timed refresh,1|answers,打开,3"_qs.split(u'|'))
+            QTest::addRow("%s", qPrintable(row))
+                << row.section(u',', 0, 0) << row.section(u',', 1, 1) << row.section(u',', 2).toInt();
+    }
+    void pageIsAskedForAgain()
+    {
+        QFETCH(QString, server);
+        QFETCH(QString, then);
         QStringList requests;
-        RawServer server(&requests);
-        server.on(QStringLiteral("/page"), QByteArray("<html><body>page</body></html>"));
-        const auto pages = [&requests] { return int(requests.filter(QStringLiteral("/page")).size()); };
-        Form1 w;
+        const QString host = RawServer::refusingHost();
+        std::optional<RawServer> raw;
+        const QByteArray page = RawServer::reply("<html><body>" + QByteArray(1000, 'p') + "</body></html>");
+        const auto serve = [&, port = quint16(host.section(u':', 1).toUInt())](const RawServer::Script& script) {
+            (raw ? *raw : raw.emplace(&requests, port)).on(u"/page"_qs, script);
+        };
+        const QHash<QString, RawServer::Script> first{
+            {"silent", {"", RawServer::After::Hang}}, {"slow", {page, RawServer::After::Trickle}}, {"answers", {page}}};
+        if (first.contains(server))
+            serve(first[server]);
+        FakeClock clock;
+        Form1 w(&clock);
         w.show();
+        w.setLoadTimingForTesting(1000, 1000);
+        QSignalSpy asked(&w, &Form1::navigated);
         QSignalSpy loaded(w.WebBrowser1, &QWebEngineView::loadFinished);
-        w.Text2->setText(server.host() + QStringLiteral("/page"));
+        w.Text2->setText(host + u"/page"_qs);
         w.Command1->click();
         QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 1, 30000);
-        for (int crash = 1; crash <= 2; ++crash) {
-            const qint64 renderer = w.WebBrowser1->page()->renderProcessPid();
-            QVERIFY(renderer > 0);
-            loaded.clear();
-            QVERIFY(::kill(pid_t(renderer), SIGKILL) == 0);
-            if (crash == 2) {
-                QTest::qWait(900);
-                QCOMPARE(pages(), 2);
-            }
-            QTRY_VERIFY_WITH_TIMEOUT(!loaded.isEmpty() && loaded.last().at(0).toBool(), 30000);
-            QCOMPARE(pages(), crash + 1);
+        if (server == u"answers"_qs) {
+            QVERIFY(::kill(pid_t(w.WebBrowser1->page()->renderProcessPid()), SIGKILL) == 0);
+            QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 2, 30000);
+            // Another crash right after the reload: its reload waits a second.
+            emit w.WebBrowser1->renderProcessTerminated(QWebEnginePage::CrashedTerminationStatus, SIGKILL);
+            QTest::qWait(300);
         }
-        QVERIFY(w.RunCount() == 0 && w.Label6->text().isEmpty() && !w.Check1->isChecked());
+        serve({page});
+        QVERIFY(w.RunCount() == 0 && w.Label6->text().isEmpty() &&
+                w.Text2->text() == u"http://"_qs + host + u"/page"_qs);
+        if (then == u"打开"_qs)
+            w.Command1->click();
+        w.Text1->setText(u"1"_qs);
+        w.Check1->setChecked(then == u"timed refresh"_qs);
+        clock.monotonic += 1000;
+        w.Timer1_Timer();
+        QTRY_VERIFY_WITH_TIMEOUT(loaded.last().at(0).toBool(), 30000);
+        QTest::qWait(then.isEmpty() ? 0 : 1500);
+        QTEST(int(requests.filter(u"/page"_qs).size()), "requests");
+        if (then.isEmpty())
+            QVERIFY(asked.count() == loaded.count() && asked.last() == asked.first());
     }
 };
 

@@ -1,12 +1,12 @@
-// Guards the rules: refresh URL and token, interval, crash back-off, versions in both modes,
+// Guards the rules: refresh URL and token, interval, when a page is asked for again, versions in both modes,
 // names, lengths, bar, pause.
 #include "ContentLength.h"
 #include "FileList.h"
 #include "IntervalParser.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
-#include "RecoveryBackoff.h"
 #include "RefreshUrl.h"
+#include "ReloadBackoff.h"
 #include "StartPause.h"
 #include "VersionDecision.h"
 
@@ -77,25 +77,44 @@ private slots:
         QTEST(shown(IntervalParser::seconds(text)), "seconds");
     }
 
-    // Crashes at these monotonic times (ms, each after the reload before it) wait this long before their reload.
-    void recoveryBackoff_data()
+    // Events at monotonic times (ms), "/n" when the next timed refresh is n ms away: a renderer crash, a load that
+    // succeeded, failed on the way, got an HTTP status or met a refused certificate. Each gets its wait before asking
+    // again.
+    void reloadBackoff_data()
     {
-        QTest::addColumn<QList<qint64>>("crashes");
-        QTest::addColumn<QList<qint64>>("delays");
-        QTest::newRow("crash loop: doubling up to a minute")
-            << QList<qint64>{0, 100, 1200, 3300, 7400, 15500, 31600, 63700, 127800, 187900}
-            << QList<qint64>{0, 1000, 2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000};
-        QTest::newRow("stayed up: counts as a first crash again")
-            << QList<qint64>{0, 100, 1200, 33200, 33300} << QList<qint64>{0, 1000, 2000, 0, 1000};
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("waits");
+        QTest::newRow("crash loop: at once, doubling up to a minute; stayed up: a first crash again")
+            << "crash@0 crash@100 crash@1200 crash@3300 crash@7400 crash@15500 crash@31600 crash@63700 crash@127800 "
+               "crash@187900 crash@277900 crash@278000"
+            << "0 1000 2000 4000 8000 16000 32000 60000 60000 60000 0 1000";
+        QTest::newRow("failures: 5 s, 10 s for two minutes, then a minute")
+            << "fail@0 503@5000 fail@115000 fail@119999 fail@120000 fail@180000"
+            << "5000 10000 10000 10000 60000 60000";
+        QTest::newRow("a timed refresh first: none, and the series goes on")
+            << "fail@0/5000 fail@5000/120000 fail@15000/10000 fail@25000/10001 crash@25000"
+            << "none 10000 none 10000 0";
+        QTest::newRow("a success, the server's word or a refused certificate ends the series")
+            << "fail@0 ok@5000 fail@9000 400@14000 fail@15000 499@16000 500@17000 cert@18000 fail@18000"
+            << "5000 none 5000 none 5000 none 5000 none 5000";
     }
-    void recoveryBackoff()
+    void reloadBackoff()
     {
-        QFETCH(QList<qint64>, crashes);
-        RecoveryBackoff backoff;
-        QList<qint64> delays;
-        for (const qint64 at : crashes)
-            delays.append(backoff.delayAfterCrash(at));
-        QTEST(delays, "delays");
+        QFETCH(QString, events);
+        ReloadBackoff backoff;
+        QStringList waits;
+        for (const QString& event : events.split(u' ')) {
+            const QString what = event.section(u'@', 0, 0);
+            const qint64 at = event.section(u'@', 1).section(u'/', 0, 0).toLongLong();
+            using Kind = ReloadBackoff::ErrorKind;
+            const Kind kind = what == "fail" ? Kind::Other : what == "cert" ? Kind::Certificate : Kind::HttpStatus;
+            const auto refresh =
+                event.contains(u'/') ? std::optional(event.section(u'/', 1).toLongLong()) : std::nullopt;
+            waits.append(shown(what == "crash"
+                                   ? backoff.delayAfterCrash(at)
+                                   : backoff.delayAfterLoad({what == "ok", kind, what.toInt()}, at, refresh)));
+        }
+        QTEST(waits.join(u' '), "waits");
     }
 
     void updaterVersion_data()

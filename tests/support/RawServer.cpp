@@ -17,9 +17,9 @@ QString RawServer::refusingHost()
     return QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
 }
 
-RawServer::RawServer(QStringList* log) : m_log(log)
+RawServer::RawServer(QStringList* log, quint16 port) : m_log(log)
 {
-    m_server.listen(QHostAddress::LocalHost);
+    m_server.listen(QHostAddress::LocalHost, port);
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket* socket = m_server.nextPendingConnection()) {
             socket->setParent(this);

@@ -29,7 +29,8 @@ public:
     // A port nothing listens on: connections to it are refused.
     static QString refusingHost();
 
-    explicit RawServer(QStringList* log = nullptr);
+    // On this port, when one is given.
+    explicit RawServer(QStringList* log = nullptr, quint16 port = 0);
     QString host() const;
     void on(const QString& targetOrPath, const Script& script) { m_scripts.insert(targetOrPath, script); }
     void on(const QString& targetOrPath, const QByteArray& body) { on(targetOrPath, Script{reply(body)}); }
