@@ -61,6 +61,7 @@ private slots:
     void handOver();
     void rollback_data();
     void rollback();
+    void stopsOnlyThisFolder();
     void updaterVersionReadsBack() { QCOMPARE(Platform::fileVersion(UPDATE_PROGRAM), BuildConfig::UpdaterFileVersion); }
 
 private:
@@ -490,6 +491,28 @@ void TestUpdater::rollback()
     const QString launch = "launch " + target + " --url=x.org --interval=5 --start";
     QCOMPARE(events().filter(QRegularExpression("^(launch|message) ")),
              (QStringList{launch, launch, u"message 新版本无法运行，已恢复原来的版本。"_qs}));
+}
+
+// Another installation's refresher is no business of this updater's: only processes of this program file stop.
+void TestUpdater::stopsOnlyThisFolder()
+{
+    TestFolder other;
+    QProcess here, there;
+    const auto cleanup = qScopeGuard([&] {
+        for (QProcess* process : {&here, &there}) {
+            process->kill();
+            process->waitForFinished();
+        }
+    });
+    for (auto [process, folder] : {std::pair{&here, m_folder.get()}, {&there, &other}}) {
+        QFile::remove(folder->path("Pagewell"));
+        QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), folder->path("Pagewell")));
+        process->start(folder->path("Pagewell"), {"30"});
+        QVERIFY(process->waitForStarted());
+    }
+    QCOMPARE(Platform::killProgram(m_folder->path("Pagewell")), QList<qint64>{here.processId()});
+    QVERIFY(here.waitForFinished(5000) && !Platform::isRunning(here.processId()));
+    QVERIFY(there.state() == QProcess::Running && Platform::isRunning(there.processId()));
 }
 
 QTEST_MAIN(TestUpdater)
