@@ -7,6 +7,7 @@
 #include "CommandLine.h"
 #include "DateTimeText.h"
 #include "HandedState.h"
+#include "HttpGetRequest.h"
 #include "HttpCacheLimit.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
@@ -375,12 +376,36 @@ void Form1::startUp(const CommandLine::Options& options)
     applyStartOptions(options);
     if (m_updateOffered)
         she();
+    m_checkSchedule.arm(m_clock->now());
+}
+
+void Form1::setUpdateCheckPeriodForTesting(qint64 seconds)
+{
+    m_checkSchedule.setPeriod(seconds, 0);
+    m_checkSchedule.arm(m_clock->now());
+}
+
+void Form1::checkForUpdateAgain()
+{
+    m_checkSchedule.arm(m_clock->now());
+    // A running refresher must not stop for the server: unlike the start-up check, this one does not block.
+    auto* request = new HttpGetRequest(RefreshUrl::updateCheckUrl(RandomToken::next()), BuildConfig::CheckTimeoutMs,
+                                       HttpGet::MaxReplyBytes, this);
+    connect(request, &HttpGetRequest::finished, this, [this, request] {
+        request->deleteLater();
+        const std::optional<HttpGet::Response>& response = request->response();
+        if (UpdateCheck::offersUpdate(response ? std::optional(QString::fromUtf8(response->body)) : std::nullopt,
+                                      AppVersion))
+            she();
+    });
 }
 
 void Form1::Timer1_Timer()
 {
     const QDateTime now = m_clock->now();
     Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
+    if (m_checkSchedule.isDue(now))
+        checkForUpdateAgain();
     if (m_schedule.isDue(now, m_clock->monotonicMs()))
         runTimedRefresh();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "CheckSchedule.h"
 #include "RefreshSchedule.h"
 #include "ReloadBackoff.h"
 #include "frmAbout.h"
@@ -83,6 +84,8 @@ public:
     // Tests answer the URL prompt themselves (an empty answer stands for Cancel) ...
     using UrlPrompt = std::function<QString(QWidget* parent)>;
     void setUrlPromptForTesting(UrlPrompt prompt);
+    // ... set the daily check's period (no spread), counted from now on the window's clock ...
+    void setUpdateCheckPeriodForTesting(qint64 seconds);
     // ... and may keep the browser view from going anywhere.
     using Navigator = std::function<void(const QUrl& url)>;
     void setNavigatorForTesting(Navigator navigator);
@@ -109,6 +112,8 @@ private:
     void pageNeverArrived();
     void retryLoad();
     void ensureTimerRuns();
+    // The daily question to the update server, in the background; an update found goes as one found at start.
+    void checkForUpdateAgain();
     // A timed refresh: the page, the run count and its label, the schedule armed again or ended.
     void runTimedRefresh();
     // The renderer behind the view has ended: reload what it showed, soon but not in a loop.
@@ -133,4 +138,5 @@ private:
     Navigator m_navigator;
     bool m_placed = false;
     bool m_updateOffered = false;
+    CheckSchedule m_checkSchedule;
 };

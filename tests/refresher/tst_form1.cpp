@@ -283,6 +283,33 @@ private slots:
             "9");
     }
 
+    // While it runs, Pagewell asks again once a period on the wall clock (a machine asleep half the day still asks
+    // daily), without blocking the window; an update found goes as one found at start, with the state in effect.
+    void dailyCheck()
+    {
+        TestFolder folder;
+        RawServer server(&events());
+        server.on(QStringLiteral("/updata/pagewell/auto.asp"), Tag.toUtf8());
+        UpdateServer::setHostsForTesting(server.host(), server.host());
+        const auto reset = qScopeGuard([] { UpdateServer::setHostsForTesting({}, {}); });
+        FakeClock clock;
+        Form1 w(&clock);
+        w.setNavigatorForTesting([](const QUrl&) {});
+        w.startUp(*CommandLine::parse({"Pagewell", "--url=x.org", "--interval=9"}));
+        w.setUpdateCheckPeriodForTesting(86400);
+        server.on(QStringLiteral("/updata/pagewell/auto.asp"), Tag.toUtf8() + "1");
+        const auto asked = [] { return events().filter(QStringLiteral("/updata/pagewell/auto.asp")).size(); };
+        const QDateTime t0 = clock.time;
+        for (const int second : {86399, 86400, 86400}) {
+            clock.time = t0.addSecs(second);
+            w.Timer1_Timer();
+        }
+        QVERIFY(eventsStartingWith("launch ").isEmpty());
+        QTRY_COMPARE(eventsStartingWith("launch "),
+                     QStringList{folder.path("update") + " --from-pagewell --url=x.org --interval=9"});
+        QCOMPARE(asked(), 2);
+    }
+
     void livesUntilLastWindowCloses()
     {
         TestFolder folder;
