@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HandedState.h"
 #include "HandOver.h"
+#include "HandedState.h"
 #include "MinisignFormat.h"
 
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QString>
 #include <QList>
+#include <QString>
 #include <QStringList>
 
 // Everything that differs between Windows and POSIX systems. Only the Platform*.cpp sources know which one

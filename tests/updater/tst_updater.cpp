@@ -16,12 +16,11 @@
 #include <QLabel>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QStandardPaths>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QStorageInfo>
 #include <QTest>
 #include <QTimer>
-
 
 namespace {
 const QByteArray OldProgram = "#!/bin/sh\n# the installed program\n";
