@@ -16,7 +16,7 @@ class QFile;
 // The window's transfer control: fetches one file in the background and reports through stateChanged() on the
 // user-interface thread. The body is streamed as it arrives, one write per block received (up to 512 KiB), into a
 // temporary file beside the target, with the progress reported 1,024 bytes at a time and pending events processed
-// every few milliseconds; only a complete body replaces the target, in one
+// every few milliseconds; only a complete body (a 200 whose Content-Length was met) replaces the target, in one
 // rename that keeps the replaced file's permission bits. A failed transfer leaves the target untouched and no
 // temporary file behind.
 class TransferControl : public QObject
@@ -28,8 +28,6 @@ public:
     static constexpr int StateError = 11;
     static constexpr int StateResponseCompleted = 12;
     static constexpr qint64 ChunkSize = 1024;
-    // A body without a length is refused once it grows past this.
-    static constexpr qint64 DefaultUnknownLengthLimit = qint64(2) * 1024 * 1024 * 1024;
 
     explicit TransferControl(QObject* parent = nullptr);
     ~TransferControl() override;
@@ -54,7 +52,6 @@ public:
 
     // A transfer that receives nothing for this long fails.
     void setIdleTimeoutMs(int milliseconds);
-    void setUnknownLengthLimit(qint64 bytes);
 
 signals:
     void stateChanged(int state);
@@ -82,7 +79,6 @@ private:
     qint64 m_written = 0;
     qint64 m_writebackFrom = 0;
     qint64 m_expected = -1;
-    qint64 m_unknownLengthLimit = DefaultUnknownLengthLimit;
     bool m_running = false;
     bool m_headersSeen = false;
     bool m_replacedExisting = false;

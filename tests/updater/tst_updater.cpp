@@ -103,7 +103,6 @@ std::unique_ptr<updata> TestUpdater::start(const QString& key)
     auto w = std::make_unique<updata>();
     w->setStartPauseForTesting(false);
     w->Inet1->setIdleTimeoutMs(1000);
-    w->Inet1->setUnknownLengthLimit(1 << 20);
     w->setUpdatePublicKey(key);
     if (w->Form_Load())
         w->show();
@@ -247,16 +246,23 @@ void TestUpdater::transfer_data()
     QTest::newRow("200 with a range") << script(RawServer::reply(
                                              body, 200, "Content-Range: bytes 0-4999/9000\r\nContent-Length: 5000\r\n"))
                                       << OldProgram << "Content-Range";
-    QTest::newRow("encoded on the way") << script(RawServer::reply(
-                                               body, 200, "Content-Encoding: gzip\r\nContent-Length: 5000\r\n"))
-                                        << OldProgram << "gzip";
-    QTest::newRow("endless body") << script(headers(""), RawServer::After::Endless) << OldProgram << u"超过了"_qs;
-    QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000) << "";
-    QTest::newRow("no length") << script(headers("") + body) << body << "";
+    // The body as the server stores it, or nothing: each header field that says it was changed on the way.
+    for (const char* changed : {"Content-Encoding: gzip", "Transfer-Encoding: gzip, chunked",
+                                "Warning: 110 - \"stale\", 214 proxy \"Transformation Applied\""})
+        QTest::addRow("%s", changed) << script(RawServer::reply(body, 200,
+                                                                QByteArray(changed) + "\r\nContent-Length: 5000\r\n"))
+                                     << OldProgram << QString(changed).section(':', 0, 0);
+    // Qt reports a cut of either as a whole body: only a length that was met proves the file complete.
+    QTest::newRow("no length") << script(headers("") + body) << OldProgram << "Content-Length";
+    QTest::newRow("chunked") << script(headers("Transfer-Encoding: chunked\r\nContent-Length: 5\r\n") +
+                                       "5\r\nhello\r\n0\r\n\r\n")
+                             << OldProgram << "Content-Length";
+    QTest::newRow("understated length, a stale warning")
+        << script(headers("Warning: 110 - \"stale\"\r\nContent-Length: 4000\r\n") + body) << body.first(4000) << "";
     // 1.6 s in all against a 1 s idle bound: every piece that arrives restarts the bound.
     QTest::newRow("steady trickle") << script(headers("Content-Length: 5000\r\n") + body, RawServer::After::Trickle)
                                     << body << "";
-    QTest::newRow("empty") << script(RawServer::reply("")) << QByteArray() << "";
+    QTest::newRow("empty") << script(RawServer::reply("")) << OldProgram << u"空"_qs;
 }
 
 void TestUpdater::transfer()
@@ -267,9 +273,12 @@ void TestUpdater::transfer()
     m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), file);
+    // A leftover of an earlier transfer of this name goes; one of another name that begins alike stays.
+    QVERIFY(writeFile(m_folder->path("Pagewell.0123abcd.part"), "") &&
+            writeFile(m_folder->path("Pagewell.1.0123abcd.part"), ""));
     const auto w = start();
     QCOMPARE(readFile(m_folder->path("Pagewell")), expected);
-    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+    QCOMPARE(m_folder->entries(), (QStringList{"Pagewell", "Pagewell.1.0123abcd.part"}));
     QCOMPARE(w->Timer1->isActive(), expected != OldProgram);
     // Names and lengths from the server are shown as they are, never as HTML.
     QCOMPARE(w->Label2->textFormat(), Qt::PlainText);
