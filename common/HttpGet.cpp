@@ -36,9 +36,11 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     SystemProxy::useFor(manager);
 
     QNetworkRequest request{QUrl(url)};
-    // Redirects are followed (except from https to http), as the system's own request objects do: a vendor who
-    // moves the update service can point the old address at the new one. The time bound covers the whole chain.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // A redirect is followed only to the same scheme, host and port: anywhere else (another port of this machine,
+    // which no proxy stands in front of, say) any server on the path could make the user's machine ask its own
+    // local services. Qt ends a request redirected elsewhere with an error, which counts as no reply. The time bound
+    // covers the whole chain.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
 
     QNetworkReply* reply = manager.get(request);
@@ -52,18 +54,20 @@ std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutM
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     // abort() finishes the reply with OperationCanceledError, which counts as no reply.
     QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-    // Qt would otherwise buffer whatever arrives until the deadline: hundreds of MiB from a hostile or broken server.
-    // An announced length over the bound ends the request at the headers, any other body once it grows past it.
+    // An announced length over the bound ends the request at the headers, any other body as soon as more than the
+    // bound has arrived: nothing is read before the end, so all that arrived is waiting. downloadProgress would not
+    // do: Qt reports progress at most every 100 ms, and once its buffer is full nothing more arrives to report,
+    // so the request would stay open until the deadline.
     bool tooLong = false;
-    const auto stopPast = [&](qint64 received, qint64 total) {
-        if (received > maxBytes || total > maxBytes) {
+    const auto stopPast = [&](qint64 length) {
+        if (length > maxBytes) {
             tooLong = true;
             reply->abort();
         }
     };
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, stopPast);
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [&] { stopPast(reply->bytesAvailable()); });
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
-                     [&] { stopPast(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
+                     [&] { stopPast(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
     deadline.start(std::max(0, timeoutMs));
     if (!reply->isFinished())
         // Input events stay queued: the caller is blocked, and a click must not run a handler in the middle of it.

@@ -132,6 +132,21 @@ void TestUpdater::startup_data()
     QTest::newRow("over the bound") << version("v" + QString(70000, u'1')) << true << false
                                     << QStringList{u"ERR.无法连接到更新服务器，请直接到官网下载。"_qs, serverError};
     QTest::newRow("signed: newer") << version("v65535.0.0.0") << true << true << QStringList{};
+    // Followed on the same host and port (here to the list's error page, no tag; the redirect itself says up to
+    // date), elsewhere not at all.
+    auto* elsewhere = new RawServer;
+    elsewhere->setParent(this);
+    elsewhere->on(QStringLiteral("/updata/updata.asp"), QByteArray("v65535.0.0.0"));
+    const auto redirect = [](const QString& to) {
+        const QByteArray body = "v" + Installed.toUtf8();
+        return RawServer::Script{RawServer::reply(
+            body, 302, "Location: " + to.toUtf8() + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n")};
+    };
+    QTest::newRow("redirect, same host") << redirect("/updata/updata.asp?moved") << true << false
+                                         << QStringList{serverError};
+    QTest::newRow("redirect, other port")
+        << redirect("http://" + elsewhere->host() + "/updata/updata.asp") << true << false
+        << QStringList{u"ERR.无法连接到更新服务器，请直接到官网下载。"_qs, serverError};
 }
 
 void TestUpdater::startup()
