@@ -190,11 +190,15 @@ private slots:
             << "" << start << QStringList{"x.org", "", "unticked"} << QStringList{u"请先设定间隔时间"_qs};
         QTest::newRow("start, invalid interval stored")
             << "5s" << start << QStringList{"x.org", "5s", "unticked"} << QStringList{IntervalParser::invalidMessage()};
-        QTest::newRow("fields given") << "" << QStringList{"--url", "y.org/a", "--interval=7", "--start"}
-                                      << QStringList{"y.org/a", "7", "ticked"} << QStringList{};
-        for (const QStringList& refused : {QStringList{"-start"}, {"--url"}, {"x.org"}, {"--start", "--bogus"}})
-            QTest::addRow("refused: %s", qPrintable(refused.join(' ')))
-                << "5" << refused << QStringList{} << QStringList{};
+        // As the updater hands them on (a URL may begin with "-"), and as typed.
+        QTest::newRow("fields given") << "" << QStringList{"--url=-y.org/a", "--interval=7", "--start"}
+                                      << QStringList{"-y.org/a", "7", "ticked"} << QStringList{};
+        QTest::newRow("fields given apart") << "5" << QStringList{"--url", "y.org/a", "--interval", " 7 "}
+                                            << QStringList{"y.org/a", " 7 ", "unticked"} << QStringList{};
+        for (const char* refused : {"-start", "--url", "x.org", "--start --bogus", "--url --start", "--url -x",
+                                    "--interval -5", "--interval abc", "--interval=99999999999", "--interval="})
+            QTest::addRow("refused: %s", qPrintable(refused))
+                << "5" << QString(refused).split(u' ') << QStringList{} << QStringList{};
     }
     void startOptions()
     {
