@@ -132,11 +132,8 @@ void TestUpdater::startup_data()
     QTest::newRow("over the bound") << version("v" + QString(70000, u'1')) << true << false
                                     << QStringList{u"ERR.无法连接到更新服务器，请直接到官网下载。"_qs, serverError};
     QTest::newRow("signed: newer") << version("v65535.0.0.0") << true << true << QStringList{};
-    // Followed on the same host and port (here to the list's error page, no tag; the redirect itself says up to
-    // date), elsewhere not at all.
-    auto* elsewhere = new RawServer;
-    elsewhere->setParent(this);
-    elsewhere->on(QStringLiteral("/updata/updata.asp"), QByteArray("v65535.0.0.0"));
+    // Followed on the same host and port (to the list's error page: no tag; the redirect itself says up to date),
+    // not to another port (nginx's, which offers v1.7.0.0).
     const auto redirect = [](const QString& to) {
         const QByteArray body = "v" + Installed.toUtf8();
         return RawServer::Script{RawServer::reply(
@@ -145,7 +142,7 @@ void TestUpdater::startup_data()
     QTest::newRow("redirect, same host") << redirect("/updata/updata.asp?moved") << true << false
                                          << QStringList{serverError};
     QTest::newRow("redirect, other port")
-        << redirect("http://" + elsewhere->host() + "/updata/updata.asp") << true << false
+        << redirect("http://" + m_nginxHost + VersionTarget) << true << false
         << QStringList{u"ERR.无法连接到更新服务器，请直接到官网下载。"_qs, serverError};
 }
 
@@ -250,7 +247,6 @@ void TestUpdater::transfer_data()
         << u"磁盘空间不足"_qs;
     QTest::newRow("length not a number") << script(headers("Content-Length: <b>12</b>\r\n") + body) << OldProgram
                                          << u"文件长度无效"_qs;
-    QTest::newRow("404") << script(RawServer::reply("missing", 404)) << OldProgram << "HTTP 404";
     QTest::newRow("redirect") << script(RawServer::reply("", 302, "Location: /updata/x\r\nContent-Length: 0\r\n"))
                               << OldProgram << "HTTP 302";
     QTest::newRow("206 with a matching range")
@@ -272,8 +268,7 @@ void TestUpdater::transfer_data()
     QTest::newRow("chunked") << script(headers("Transfer-Encoding: chunked\r\nContent-Length: 5\r\n") +
                                        "5\r\nhello\r\n0\r\n\r\n")
                              << OldProgram << "Content-Length";
-    QTest::newRow("understated length, a stale warning")
-        << script(headers("Warning: 110 - \"stale\"\r\nContent-Length: 4000\r\n") + body) << body.first(4000) << "";
+    QTest::newRow("understated length") << script(headers("Content-Length: 4000\r\n") + body) << body.first(4000) << "";
     // 1.6 s in all against a 1 s idle bound: every piece that arrives restarts the bound.
     QTest::newRow("steady trickle") << script(headers("Content-Length: 5000\r\n") + body, RawServer::After::Trickle)
                                     << body << "";
@@ -289,8 +284,8 @@ void TestUpdater::transfer()
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), file);
     // A leftover of an earlier transfer of this name goes; one of another name that begins alike stays.
-    QVERIFY(writeFile(m_folder->path("Pagewell.0123abcd.part"), "") &&
-            writeFile(m_folder->path("Pagewell.1.0123abcd.part"), ""));
+    for (const char* leftover : {"Pagewell.0123abcd.part", "Pagewell.1.0123abcd.part"})
+        QVERIFY(writeFile(m_folder->path(leftover), ""));
     const auto w = start();
     QCOMPARE(readFile(m_folder->path("Pagewell")), expected);
     QCOMPARE(m_folder->entries(), (QStringList{"Pagewell", "Pagewell.1.0123abcd.part"}));
