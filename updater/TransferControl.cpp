@@ -84,8 +84,8 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     m_replacedExisting = QFileInfo::exists(targetPath);
     m_check = std::move(check);
     // The temporary file lives beside the target, so the final rename stays on one file system and is atomic. One
-    // that an updater killed mid-transfer left behind is of no use to anybody.
-    // Only this name's own leftovers: as a pattern, a listed name holding "*", "?" or "[" would take other files'.
+    // that an updater killed mid-transfer left behind is of no use to anybody. Only this name's own leftovers go: as
+    // a pattern, a listed name holding "*", "?" or "[" would take other files' too.
     const QFileInfo target(targetPath);
     const QRegularExpression ownLeftover(QRegularExpression::anchoredPattern(
         QRegularExpression::escape(target.fileName()) + QStringLiteral("\\.[0-9a-f]{8}\\.part")));
@@ -179,7 +179,7 @@ void TransferControl::onMetaDataChanged()
     }
     const QByteArray changedBy = fieldSayingChanged(*m_reply);
     if (!changedBy.isEmpty()) {
-        fail(tr("服务器发来的是编码后的文件（%1: %2）")
+        fail(tr("服务器发来的不是原样的文件（%1: %2）")
                  .arg(QString::fromLatin1(changedBy), QString::fromLatin1(m_reply->rawHeader(changedBy))));
         return;
     }
