@@ -1,14 +1,18 @@
 # pagewell_check_four_part_version(<what> <version>)
 #
-# A file version is four numbers of 0 to 65535, as a Windows VERSIONINFO holds it and as the updater compares it:
-# anything else would be read back as another version than the one released, or as none.
+# A file version is four numbers of 0 to 65535, as a Windows VERSIONINFO holds it and as the updater compares it,
+# written without leading zeros (the updater also compares version texts as they are, and "1.07.0.0" is not the
+# "1.7.0.0" a program reports): anything else would be read back as another version than the one released, or as none.
+# The same rule as deploy/make-release and the updater's; tests/version-cases.txt holds the cases all three must pass.
 function(pagewell_check_four_part_version what version)
-    if(NOT version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
-        message(FATAL_ERROR "${what} must be four numbers joined by dots (1.6.0.0), not '${version}'")
+    set(number "(0|[1-9][0-9]?[0-9]?[0-9]?[0-9]?)")
+    set(message "${what} must be four numbers of 0 to 65535 without leading zeros, joined by dots (1.6.0.0), not")
+    if(NOT version MATCHES "^${number}\\.${number}\\.${number}\\.${number}$")
+        message(FATAL_ERROR "${message} '${version}'")
     endif()
     foreach(i 1 2 3 4)
         if(CMAKE_MATCH_${i} GREATER 65535)
-            message(FATAL_ERROR "${what} must be four numbers of 0 to 65535 each, not '${version}'")
+            message(FATAL_ERROR "${message} '${version}'")
         endif()
     endforeach()
 endfunction()

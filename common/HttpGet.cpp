@@ -1,80 +1,20 @@
 #include "HttpGet.h"
 
-#include "SystemProxy.h"
+#include "HttpGetRequest.h"
 
 #include <QEventLoop>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
-#include <QUrl>
 
-#include <algorithm>
-
-namespace {
-// Qt folds HTTP error statuses into QNetworkReply's error codes. Those ranges mean the server answered in full;
-// everything else (connection, proxy, protocol failures, cancellation) means no reply.
-bool answeredInFull(const QNetworkReply& reply)
-{
-    const QNetworkReply::NetworkError error = reply.error();
-    if (error == QNetworkReply::NoError)
-        return true;
-    if (!reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        return false;
-    const bool contentError =
-        error >= QNetworkReply::ContentAccessDenied && error <= QNetworkReply::UnknownContentError;
-    const bool serverError = error >= QNetworkReply::InternalServerError && error <= QNetworkReply::UnknownServerError;
-    return contentError || serverError;
-}
-} // namespace
 
 std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutMs, qint64 maxBytes)
 {
-    // A manager per call keeps no connection or cookie state between requests, so each one is independent and
-    // nothing lingers after start-up.
-    QNetworkAccessManager manager;
-    SystemProxy::useFor(manager);
-
-    QNetworkRequest request{QUrl(url)};
-    // Redirects are followed (except from https to http), as the system's own request objects do: a vendor who
-    // moves the update service can point the old address at the new one. The time bound covers the whole chain.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-
-    QNetworkReply* reply = manager.get(request);
-    // Qt stops reading from the socket once this much is waiting, so a reply over the bound is cut, not stored.
-    reply->setReadBufferSize(maxBytes + 1);
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    // A coarse timer may fire 5 % late, a quarter of a second on the start-up check's 5 s; the bound is the bound.
-    deadline.setTimerType(Qt::PreciseTimer);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    // abort() finishes the reply with OperationCanceledError, which counts as no reply.
-    QObject::connect(&deadline, &QTimer::timeout, reply, &QNetworkReply::abort);
-    // Qt would otherwise buffer whatever arrives until the deadline: hundreds of MiB from a hostile or broken server.
-    // An announced length over the bound ends the request at the headers, any other body once it grows past it.
-    bool tooLong = false;
-    const auto stopPast = [&](qint64 received, qint64 total) {
-        if (received > maxBytes || total > maxBytes) {
-            tooLong = true;
-            reply->abort();
-        }
-    };
-    QObject::connect(reply, &QNetworkReply::downloadProgress, reply, stopPast);
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
-                     [&] { stopPast(0, reply->header(QNetworkRequest::ContentLengthHeader).toLongLong()); });
-    deadline.start(std::max(0, timeoutMs));
-    if (!reply->isFinished())
+    HttpGetRequest request(url, timeoutMs, maxBytes);
+    if (!request.isFinished()) {
+        QEventLoop loop;
+        QObject::connect(&request, &HttpGetRequest::finished, &loop, &QEventLoop::quit);
         // Input events stay queued: the caller is blocked, and a click must not run a handler in the middle of it.
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-    deadline.stop();
-
-    std::optional<Response> response;
-    if (!tooLong && answeredInFull(*reply))
-        response = Response{reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), reply->readAll()};
-    // The manager owns the reply and deletes it when it goes out of scope.
-    return response;
+    }
+    return request.response();
 }
 
 std::optional<QString> HttpGet::get(const QString& url, int timeoutMs)

@@ -10,8 +10,9 @@
 //
 // A completed request is a reply whatever its HTTP status: an error page is what the server sent, and the callers
 // judge the text themselves. A request that fails on the way (refused, reset, closed before the announced end of
-// the body, over time, longer than the bound) yields no reply at all. Nothing is reported to the user here. Needs a
-// QCoreApplication, but no window, and may be called any number of times.
+// the body, over time, longer than the bound, redirected to another scheme, host or port) yields no reply at all.
+// Nothing is reported to the user here. Needs a QCoreApplication, but no window, and may be called any number of
+// times.
 namespace HttpGet {
 // Every text the programs ask for is a few bytes to a few KiB; a larger reply is not one of them, and is not read.
 inline constexpr qint64 MaxReplyBytes = 64 * 1024;

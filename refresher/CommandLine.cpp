@@ -1,6 +1,17 @@
 #include "CommandLine.h"
 
+#include "IntervalParser.h"
+
 #include <QCommandLineParser>
+
+namespace {
+std::optional<CommandLine::Options> refuse(QString* error, const QString& reason)
+{
+    if (error)
+        *error = reason;
+    return std::nullopt;
+}
+} // namespace
 
 std::optional<CommandLine::Options> CommandLine::parse(const QStringList& arguments, QString* error)
 {
@@ -11,22 +22,29 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
     parser.addOptions({start, url, interval});
     // "-start" is not "--start": single-dash words are taken as short options, none of which exist.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
-    if (!parser.parse(arguments.isEmpty() ? QStringList{QString()} : arguments)) {
-        if (error)
-            *error = parser.errorText();
-        return std::nullopt;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        if (error)
-            *error = QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst());
-        return std::nullopt;
+    if (!parser.parse(arguments.isEmpty() ? QStringList{QString()} : arguments))
+        return refuse(error, parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return refuse(error,
+                      QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
+    // The parser takes whatever follows "--url" as its value: in "--url --start" the option would be the URL.
+    for (qsizetype i = 1; i + 1 < arguments.size() && arguments.at(i) != QLatin1String("--"); ++i) {
+        if (arguments.at(i) == QLatin1String("--url") && arguments.at(i + 1).startsWith(QLatin1Char('-')))
+            return refuse(error, QStringLiteral("Missing value after '--url' (a URL that begins with '-' is given as "
+                                                "--url=<URL>)."));
     }
     Options options;
     options.start = parser.isSet(start);
     if (parser.isSet(url))
         options.url = parser.value(url);
-    if (parser.isSet(interval))
+    if (parser.isSet(interval)) {
+        // Only what the interval box accepts: with --start a refused value would stop at a message box on an
+        // unattended machine, and without it the value would be saved over the stored interval on exit.
+        if (!IntervalParser::seconds(parser.value(interval)))
+            return refuse(error, QStringLiteral("Invalid interval '%1': %2")
+                                     .arg(parser.value(interval), IntervalParser::invalidMessage()));
         options.interval = parser.value(interval);
+    }
     return options;
 }
 

@@ -7,8 +7,8 @@
 
 // Pagewell's command line, for starting it unattended (from the desktop's autostart or a script):
 //   --start            tick the enable box once the stored settings are loaded, as a user would
-//   --url <URL>        the URL field for this run
-//   --interval <s>     the interval field for this run
+//   --url <URL>        the URL field for this run; a URL that begins with "-" only as --url=<URL>
+//   --interval <s>     the interval field for this run: only a value the field's box accepts
 // Values given here are saved on exit like typed ones. Without options nothing changes.
 namespace CommandLine {
 struct Options
@@ -19,7 +19,7 @@ struct Options
 };
 
 // The options in arguments (the program name first, as QCoreApplication::arguments() gives it); nothing for an
-// unknown option, a missing value or a stray argument, with the reason in error when given.
+// unknown option, a missing or refused value or a stray argument, with the reason in error when given.
 std::optional<Options> parse(const QStringList& arguments, QString* error = nullptr);
 
 // One line for stderr.

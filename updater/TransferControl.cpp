@@ -14,6 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QUrl>
 
@@ -25,6 +26,23 @@ namespace {
 constexpr qint64 ReadBufferSize = 512 * 1024;
 constexpr qint64 EventIntervalMs = 5;
 constexpr qint64 WritebackStep = 8 * 1024 * 1024;
+
+// The header field by which the reply says its body is not the stored bytes as they are, or nothing: a coding of
+// the content, or of the transfer other than chunked (which Qt undoes), would be written as it came; a 214 warning
+// is a cache or proxy saying it transformed the body.
+QByteArray fieldSayingChanged(const QNetworkReply& reply)
+{
+    const QByteArray content = reply.rawHeader("Content-Encoding").trimmed().toLower();
+    if (!content.isEmpty() && content != "identity")
+        return "Content-Encoding";
+    const QByteArray transfer = reply.rawHeader("Transfer-Encoding").trimmed().toLower();
+    if (!transfer.isEmpty() && transfer != "chunked")
+        return "Transfer-Encoding";
+    static const QRegularExpression transformed(QStringLiteral("(^|,)\\s*214\\s"));
+    if (transformed.match(QString::fromLatin1(reply.rawHeader("Warning"))).hasMatch())
+        return "Warning";
+    return {};
+}
 } // namespace
 
 TransferControl::TransferControl(QObject* parent) : QObject(parent), m_manager(new QNetworkAccessManager(this))
@@ -68,11 +86,15 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     m_replacedExisting = QFileInfo::exists(targetPath);
     m_check = std::move(check);
     // The temporary file lives beside the target, so the final rename stays on one file system and is atomic. One
-    // that an updater killed mid-transfer left behind is of no use to anybody.
+    // that an updater killed mid-transfer left behind is of no use to anybody. Only this name's own leftovers go: as
+    // a pattern, a listed name holding "*", "?" or "[" would take other files' too.
     const QFileInfo target(targetPath);
-    for (const QFileInfo& stale :
-         target.dir().entryInfoList({target.fileName() + QStringLiteral(".*.part")}, QDir::Files))
-        QFile::remove(stale.filePath());
+    const QRegularExpression ownLeftover(QRegularExpression::anchoredPattern(
+        QRegularExpression::escape(target.fileName()) + QStringLiteral("\\.[0-9a-f]{8}\\.part")));
+    for (const QFileInfo& stale : target.dir().entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (ownLeftover.match(stale.fileName()).hasMatch())
+            QFile::remove(stale.filePath());
+    }
     m_file = std::make_unique<QFile>(QStringLiteral("%1.%2.part")
                                          .arg(targetPath)
                                          .arg(uint(QRandomGenerator::global()->generate()), 8, 16, QLatin1Char('0')));
@@ -85,7 +107,7 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     QNetworkRequest request(address);
     // The bytes on the wire are the file: no transparent decompression, which would also break the length check.
     request.setRawHeader("Accept-Encoding", "identity");
-    // A redirect is not the file that was asked for; it fails like any status outside 2xx.
+    // A redirect is not the file that was asked for: it is not followed, and its status is refused like any but 200.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     m_reply = m_manager->get(request);
@@ -143,11 +165,6 @@ void TransferControl::setIdleTimeoutMs(int milliseconds)
     m_idleTimer.setInterval(milliseconds);
 }
 
-void TransferControl::setUnknownLengthLimit(qint64 bytes)
-{
-    m_unknownLengthLimit = bytes;
-}
-
 void TransferControl::onMetaDataChanged()
 {
     if (!m_running || !m_reply || m_headersSeen)
@@ -156,7 +173,7 @@ void TransferControl::onMetaDataChanged()
     m_idleTimer.start();
     // What replaces the program must be exactly the bytes the server stores as that file, or nothing: only a
     // whole 200 reply is that. Any other status, 2xx included (206 is a part, 203 someone else's copy, 204
-    // nothing), a range, or a body the server encoded on the way is not the file.
+    // nothing), a range, or a body that a header field says was changed on the way is not the file.
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || status.toInt() != 200) {
         fail(tr("服务器答复 HTTP %1").arg(status.isValid() ? QString::number(status.toInt()) : tr("无状态")));
@@ -167,25 +184,34 @@ void TransferControl::onMetaDataChanged()
                  .arg(QString::fromLatin1(m_reply->rawHeader("Content-Range"))));
         return;
     }
-    const QByteArray encoding = m_reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity") {
-        fail(tr("服务器发来的是编码后的文件（Content-Encoding: %1）").arg(QString::fromLatin1(encoding)));
+    const QByteArray changedBy = fieldSayingChanged(*m_reply);
+    if (!changedBy.isEmpty()) {
+        fail(tr("服务器发来的不是原样的文件（%1: %2）")
+                 .arg(QString::fromLatin1(changedBy), QString::fromLatin1(m_reply->rawHeader(changedBy))));
         return;
     }
-    if (m_reply->hasRawHeader("Content-Length")) {
-        const std::optional<qint64> length = ContentLength::parse(m_reply->rawHeader("Content-Length"));
-        if (!length) {
-            fail(tr("文件长度无效：%1").arg(QString::fromLatin1(m_reply->rawHeader("Content-Length"))));
-            return;
-        }
-        // The old file stays until the new one is complete, so the whole length must fit beside it.
-        const QStorageInfo storage(QFileInfo(m_targetPath).absolutePath());
-        if (storage.isValid() && *length > storage.bytesAvailable()) {
-            fail(tr("磁盘空间不足：文件有 %1 字节，程序文件夹只剩 %2 字节").arg(*length).arg(storage.bytesAvailable()));
-            return;
-        }
-        m_expected = *length;
+    // Qt finishes a chunked body that was cut mid-chunk, and a body without a length that was cut anywhere, as if
+    // it were whole, so only a body whose announced length is met is known to be the whole file.
+    if (m_reply->hasRawHeader("Transfer-Encoding") || !m_reply->hasRawHeader("Content-Length")) {
+        fail(tr("服务器没有宣布文件长度（Content-Length），无法确认文件完整"));
+        return;
     }
+    const std::optional<qint64> length = ContentLength::parse(m_reply->rawHeader("Content-Length"));
+    if (!length) {
+        fail(tr("文件长度无效：%1").arg(QString::fromLatin1(m_reply->rawHeader("Content-Length"))));
+        return;
+    }
+    if (*length == 0) {
+        fail(tr("文件是空的"));
+        return;
+    }
+    // The old file stays until the new one is complete, so the whole length must fit beside it.
+    const QStorageInfo storage(QFileInfo(m_targetPath).absolutePath());
+    if (storage.isValid() && *length > storage.bytesAvailable()) {
+        fail(tr("磁盘空间不足：文件有 %1 字节，程序文件夹只剩 %2 字节").arg(*length).arg(storage.bytesAvailable()));
+        return;
+    }
+    m_expected = *length;
     emit progress(0, m_expected);
 }
 
@@ -224,10 +250,9 @@ void TransferControl::drain()
 
 bool TransferControl::writeBlock(const QByteArray& block)
 {
-    const qint64 limit = m_expected >= 0 ? m_expected : m_unknownLengthLimit;
-    if (m_written + block.size() > limit) {
-        fail(m_expected >= 0 ? tr("数据超出宣布的长度")
-                             : tr("没有宣布长度的数据超过了 %1 字节").arg(m_unknownLengthLimit));
+    // Every body written has an announced length (onMetaDataChanged).
+    if (m_written + block.size() > m_expected) {
+        fail(tr("数据超出宣布的长度"));
         return false;
     }
     // One write call for all that arrived: the file is unbuffered, and a call per KiB would cost more than the
@@ -284,7 +309,8 @@ void TransferControl::complete()
         if (!m_running)
             return;
     }
-    if (m_expected >= 0 && m_written != m_expected) {
+    // Complete means the announced length met; a transfer without one never gets here, and would not pass.
+    if (m_expected < 1 || m_written != m_expected) {
         fail(tr("数据不完整：收到 %1 字节，应为 %2 字节").arg(m_written).arg(m_expected));
         return;
     }

@@ -16,9 +16,9 @@ class QFile;
 // The window's transfer control: fetches one file in the background and reports through stateChanged() on the
 // user-interface thread. The body is streamed as it arrives, one write per block received (up to 512 KiB), into a
 // temporary file beside the target, with the progress reported 1,024 bytes at a time and pending events processed
-// every few milliseconds. A complete body stays in its temporary file, on the disk and with the target's permission
-// bits, until the hand-over takes it; the target is never touched here. A failed transfer leaves no temporary file
-// behind.
+// every few milliseconds. A complete body (a 200 whose Content-Length was met) stays in its temporary file, on the
+// disk and with the target's permission bits, until the hand-over takes it; the target is never touched here. A
+// failed transfer leaves no temporary file behind.
 class TransferControl : public QObject
 {
     Q_OBJECT
@@ -28,8 +28,6 @@ public:
     static constexpr int StateError = 11;
     static constexpr int StateResponseCompleted = 12;
     static constexpr qint64 ChunkSize = 1024;
-    // A body without a length is refused once it grows past this.
-    static constexpr qint64 DefaultUnknownLengthLimit = qint64(2) * 1024 * 1024 * 1024;
 
     explicit TransferControl(QObject* parent = nullptr);
     ~TransferControl() override;
@@ -57,7 +55,6 @@ public:
 
     // A transfer that receives nothing for this long fails.
     void setIdleTimeoutMs(int milliseconds);
-    void setUnknownLengthLimit(qint64 bytes);
 
 signals:
     void stateChanged(int state);
@@ -86,7 +83,6 @@ private:
     qint64 m_written = 0;
     qint64 m_writebackFrom = 0;
     qint64 m_expected = -1;
-    qint64 m_unknownLengthLimit = DefaultUnknownLengthLimit;
     bool m_running = false;
     bool m_headersSeen = false;
     bool m_replacedExisting = false;

@@ -19,10 +19,12 @@ std::optional<std::array<quint16, 4>> VersionDecision::fourPartVersion(const QSt
         const QString& part = parts.at(i);
         bool ok = false;
         const uint number = part.toUInt(&ok);
-        // toUInt() takes a sign and blanks; a version part is digits only.
-        if (!ok || number > 0xFFFF || part.isEmpty() || !std::all_of(part.begin(), part.end(), [](QChar c) {
-                return c >= QLatin1Char('0') && c <= QLatin1Char('9');
-            }))
+        // toUInt() takes a sign, blanks and leading zeros; a version part is digits only, with no leading zero (the
+        // versions are compared as text, too, where "07" is not "7").
+        const bool leadingZero = part.size() > 1 && part.startsWith(QLatin1Char('0'));
+        if (!ok || number > 0xFFFF || part.isEmpty() || leadingZero ||
+            !std::all_of(part.begin(), part.end(),
+                         [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); }))
             return std::nullopt;
         numbers[i] = static_cast<quint16>(number);
     }

@@ -29,7 +29,8 @@ enum class Policy
 // "v" and the installed program's file version; just "v" when the version could not be read.
 QString localVersionTag(const QString& installedVersion);
 
-// The four numbers of a dotted file version ("1.6.0.0"), each 0 to 65535; nothing for any other text.
+// The four numbers of a dotted file version ("1.6.0.0"), each 0 to 65535 and without leading zeros; nothing for any
+// other text. Configuring and deploy/make-release hold versions to the same rule (tests/version-cases.txt).
 std::optional<std::array<quint16, 4>> fourPartVersion(const QString& text);
 
 Outcome decide(const std::optional<QString>& reply, const QString& installedVersion, Policy policy);

@@ -6,12 +6,15 @@ set -euo pipefail
 src=$1 build=$2
 fail() { echo "FAILED: $*"; exit 1; }
 before=$(md5sum "$build/CMakeCache.txt")
+# Inside the development build: the vendor's own build-package/ must never inherit this test's invalid host.
+export PAGEWELL_PACKAGE_BUILD_DIR=$build/package-script
+rm -rf "$PAGEWELL_PACKAGE_BUILD_DIR"
 if "$src/scripts/package" >/dev/null 2>&1; then fail "an unsigned updater was packaged without --unsigned"; fi
 "$src/scripts/package" --unsigned -DPAGEWELL_UPDATE_HOST=updates.example.invalid >/dev/null ||
     fail "scripts/package --unsigned made no package"
-tar -xzOf "$src"/build-package/package/Pagewell-*.tar.gz --wildcards '*/README.txt' | grep -q "is unsigned" ||
+tar -xzOf "$PAGEWELL_PACKAGE_BUILD_DIR"/package/Pagewell-*.tar.gz --wildcards '*/README.txt' | grep -q "is unsigned" ||
     fail "the unsigned package's README does not say so"
-grep -q "^PAGEWELL_UPDATE_HOST:STRING=updates.example.invalid$" "$src/build-package/CMakeCache.txt" ||
+grep -q "^PAGEWELL_UPDATE_HOST:STRING=updates.example.invalid$" "$PAGEWELL_PACKAGE_BUILD_DIR/CMakeCache.txt" ||
     fail "the package was not built with the hosts it was given"
 [ "$(md5sum "$build/CMakeCache.txt")" = "$before" ] || fail "packaging changed the development build's configuration"
 echo "package-script passed"

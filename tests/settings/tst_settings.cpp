@@ -83,23 +83,26 @@ private slots:
 
     // The save loop writes the URL ".../<n>/" and the interval <n> in one save after another. Once one save is
     // complete, a kill at any moment must leave a complete save, the earlier or the later: never an empty or cut
-    // file, nor the fields of two saves.
+    // file, nor the fields of two saves. Each kill waits for its run's first save to replace the file the test
+    // wrote, so it lands on a later one.
     void killedSave()
     {
         TestFolder folder;
         const QString file = folder.path(QStringLiteral("user.ini"));
-        QVERIFY(writeFile(file, "[S]\r\nTEXT2=http://example.com/0/\r\nTEXT1=0\r\n"));
+        const auto interval = [&file] { return IniFile(file).value(QStringLiteral("S"), QStringLiteral("TEXT1")); };
         for (int kill = 0; kill < 100; ++kill) {
+            QVERIFY(writeFile(file, "[S]\r\nTEXT2=http://example.com/-1/\r\nTEXT1=-1\r\n"));
             QProcess loop;
             loop.start(QStringLiteral(PAGEWELL_SAVELOOP), {file});
             QVERIFY(loop.waitForStarted());
-            QTest::qWait(QRandomGenerator::global()->bounded(5, 60));
+            QVERIFY(QTest::qWaitFor([&] { return interval().value_or(u"-1"_qs) != u"-1"_qs; }, 10000));
+            QTest::qWait(QRandomGenerator::global()->bounded(0, 20));
             loop.kill();
             QVERIFY(loop.waitForFinished());
-            const std::optional<QString> interval = IniFile(file).value(QStringLiteral("S"), QStringLiteral("TEXT1"));
+            const std::optional<QString> saved = interval();
             const std::optional<QString> url = IniFile(file).value(QStringLiteral("S"), QStringLiteral("TEXT2"));
-            QVERIFY2(url && interval && !interval->isEmpty(), readFile(file).left(80).constData());
-            QVERIFY2(url->startsWith(QStringLiteral("http://example.com/%1/").arg(*interval)), qPrintable(*url));
+            QVERIFY2(url && saved && !saved->isEmpty(), readFile(file).left(80).constData());
+            QVERIFY2(url->startsWith(QStringLiteral("http://example.com/%1/").arg(*saved)), qPrintable(*url));
         }
     }
 };
