@@ -4,7 +4,6 @@
 
 #include <QEventLoop>
 
-
 std::optional<HttpGet::Response> HttpGet::fetch(const QString& url, int timeoutMs, qint64 maxBytes)
 {
     HttpGetRequest request(url, timeoutMs, maxBytes);

@@ -240,8 +240,6 @@ private slots:
         row("another tag", Tag.toUtf8() + "1", stored);
         row("another tag, started ticked", Tag.toUtf8() + "1",
             "--from-pagewell --url=http://x.org --interval=9 --start", {"--start", "--interval", "9"});
-        row("another tag, an interval the box refuses", Tag.toUtf8() + "1", "--from-pagewell --url=x.org",
-            {"--interval=-1"});
         row("capital V", "V" + Tag.toUtf8().mid(1) + "1", "");
         QTest::newRow("error page") << RawServer::Script{RawServer::reply("<html>" + Tag.toUtf8() + "1", 500)}
                                     << QStringList{} << "";

@@ -2,6 +2,7 @@
 // names, lengths, bar, pause.
 #include "ContentLength.h"
 #include "FileList.h"
+#include "HandedState.h"
 #include "IntervalParser.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
@@ -76,6 +77,32 @@ private slots:
     {
         QFETCH(QString, text);
         QTEST(shown(IntervalParser::seconds(text)), "seconds");
+    }
+
+    // What a refresher hands to the updater, and the updater's reading of its command line ("refused" where the
+    // updater ends at once).
+    void handedState_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("handed");
+        const auto row = [](const char* name, const QString& url, const char* interval, bool ticked,
+                            const char* handed) {
+            QTest::newRow(name) << QStringList{"--from-pagewell"} +
+                                       HandedState::fromFields(url, interval, ticked).arguments()
+                                << QString(handed);
+        };
+        row("ticked", "-x.org/?a=1 b", " 9 ", true, "--url=-x.org/?a=1 b --interval=9 --start");
+        row("an interval the box refuses goes unticked", "x.org", "9s", true, "--url=x.org");
+        row("no URL goes unticked", "", "9", true, "--interval=9");
+        QTest::newRow("by hand") << QStringList{} << "";
+        QTest::newRow("not from a refresher") << QStringList{"--start"} << "refused";
+        QTest::newRow("twice") << QStringList{"--from-pagewell", "--start", "--start"} << "refused";
+    }
+    void handedState()
+    {
+        QFETCH(QStringList, arguments);
+        const auto state = HandedState::fromUpdaterArguments(QStringList{"update"} + arguments);
+        QTEST(!state ? "refused" : !*state ? "" : (*state)->arguments().join(' '), "handed");
     }
 
     // Events at monotonic times (ms), "/n" when the next timed refresh is n ms away: a renderer crash, a load that
