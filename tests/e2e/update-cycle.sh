@@ -7,7 +7,8 @@
 #          did; user.ini is untouched. With an updater and a secret key, the release is signed.
 #   rollback: the same with a release whose program exits at once: the old Pagewell is put back and refreshes
 #          as before, and the release is held, so the updater it starts does not fetch it again.
-#   kill:  update is killed at random moments of a slow download; the program is always the old or the new one.
+#   kill:  update is killed at random moments of a slow download and its hand-over; the program is always the old or
+#          the new one.
 # Usage: update-cycle.sh cycle|rollback|kill <source> <program folder> <refresher host> <update host> [updater [secret key]]
 set -euo pipefail
 mode=$1 src=$2 bin=$3 rhost=$4 uhost=$5 updater=${6:-$3/update} key=${7:-}
@@ -31,15 +32,21 @@ cp "$updater" "$work/installed/update"
 export HOME=$work/home QTWEBENGINE_DISABLE_SANDBOX=1
 
 if [ "$mode" = kill ]; then
-    head -c $((4 << 20)) /dev/urandom >"$work/new/Pagewell"
+    # A program that runs (through its watch), 4 MiB long.
+    { printf '#!/bin/sh\nexec sleep 60\n'; head -c $((4 << 20)) /dev/urandom; } >"$work/new/Pagewell"
+    chmod 755 "$work/new/Pagewell"
     printf 'old program\n' >"$work/old"
     "$src/deploy/make-release" "$work/new" "$work/release" --tag v-next --file-version 65535.0.0.0 >/dev/null
     PAGEWELL_SERVE_LIMIT_RATE=4m "$src/deploy/serve" start "$work/release" "$port" "$work/server"
     old=0 new=0
     for run in $(seq 24); do
         cp "$work/old" "$work/installed/Pagewell"
+        chmod 755 "$work/installed/Pagewell"
+        # Each run starts from an installed program, not from the last one's watch cut short (which the next run
+        # settles, here by a rollback and a hold that would end every later run before its download).
+        rm -f "$work/installed/update.hold" "$work/installed/Pagewell.previous"*
         "$work/installed/update" >/dev/null 2>&1 &
-        sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 4.5 * r / 32767 }')"
+        sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 7.5 * r / 32767 }')"
         kill -KILL $! 2>/dev/null || true
         wait $! 2>/dev/null || true
         if cmp -s "$work/installed/Pagewell" "$work/old"; then old=$((old + 1))
