@@ -61,7 +61,6 @@ void HandOver::start(const Plan& plan)
     m_plan = plan;
     m_failure.clear();
     m_running = true;
-    m_restored = false;
     m_kept = false;
     // The refresher saves nothing when it is stopped this way; the state it was handed goes to the next one instead.
     m_stopped = TaskKill::stopRefresher();
@@ -165,8 +164,8 @@ void HandOver::rollBack()
         finish(Outcome::NotStarted, QDir::toNativeSeparators(m_plan.targetPath));
         return;
     }
-    m_refresherStopped = true;
-    restartRefresher();
+    // The update was to end with a refresher running: the old one runs in the new one's place, started by hand or not.
+    startRefresher();
     finish(Outcome::RolledBack);
 }
 
@@ -188,10 +187,14 @@ void HandOver::abandon()
 void HandOver::restartRefresher()
 {
     // An updater started by hand found the refresher running only if it stopped one.
-    if (!m_refresherStopped || (!m_plan.state && m_stopped.isEmpty()))
-        return;
+    if (m_refresherStopped && (m_plan.state || !m_stopped.isEmpty()))
+        startRefresher();
+}
+
+void HandOver::startRefresher()
+{
     m_refresherStopped = false;
-    m_restored = ProcessLauncher::launch(refresherProgram(), m_plan.state ? m_plan.state->arguments() : QStringList());
+    ProcessLauncher::launch(refresherProgram(), m_plan.state ? m_plan.state->arguments() : QStringList());
 }
 
 void HandOver::finish(Outcome outcome, const QString& failure)

@@ -57,8 +57,6 @@ public:
     // Ends a hand-over now, as if cut short.
     void abandon();
     QString failure() const { return m_failure; }
-    // Whether the refresher was started again after a failure.
-    bool restoredRefresher() const { return m_restored; }
 
     // Whether a listed name may be what an update ends with: a plain file name, and not the updater itself, which
     // would only start this update again, and again, since the list is not signed and could be in any order.
@@ -81,6 +79,7 @@ private:
     void rollBack();
     void finish(Outcome outcome, const QString& failure = {});
     void restartRefresher();
+    void startRefresher();
 
     Plan m_plan;
     Replace m_replace;
@@ -95,5 +94,4 @@ private:
     bool m_refresherStopped = false;
     // The replaced refresher is kept beside the new one until the new one has shown that it runs.
     bool m_kept = false;
-    bool m_restored = false;
 };

@@ -494,7 +494,8 @@ void TestUpdater::rollback()
     m_server->on(VersionTarget, version);
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("new"));
-    const auto w = start({}, HandedState::fromFields("x.org", "5", true));
+    // Started by hand, an update that ends in a rollback still ends with a refresher running.
+    const auto w = start();
     if (w->Timer1->isActive())
         QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
     if (!program.isEmpty())
@@ -506,7 +507,7 @@ void TestUpdater::rollback()
     if (before != "ends")
         return;
     QCOMPARE(readFile(Rollback::holdPath()), version);
-    const QString launch = "launch " + target + " --url=x.org --interval=5 --start";
+    const QString launch = "launch " + target;
     QCOMPARE(events().filter(QRegularExpression("^(launch|message) ")),
              (QStringList{launch, launch, u"message 新版本无法运行，已恢复原来的版本。"_qs}));
 }
