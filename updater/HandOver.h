@@ -53,7 +53,6 @@ public:
     ~HandOver() override;
 
     void start(const Plan& plan);
-    bool isRunning() const { return m_running; }
     // Ends a hand-over now, as if cut short.
     void abandon();
     QString failure() const { return m_failure; }
