@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Everything that differs between Windows and POSIX systems. Only the Platform*.cpp sources know which one
 // they are built for.
 namespace Platform {
@@ -24,8 +26,16 @@ QString fileVersion(const QString& programFile);
 
 // The running processes started from this program file, and from no copy of it elsewhere; not the calling process.
 QList<qint64> processesOf(const QString& programFile);
+// Asks those processes to end as a close of their windows would (SIGTERM here, WM_CLOSE on Windows), without waiting
+// for them; their identifiers, for isRunning().
+QList<qint64> askToEnd(const QString& programFile);
 // Forcibly stops those processes without waiting for them to end; their identifiers, for isRunning().
 QList<qint64> killProgram(const QString& programFile);
+
+// Has handler run on the calling thread's event loop when the system asks this process to end (SIGTERM, SIGHUP,
+// SIGINT here; on Windows the window system's close and session end reach the windows themselves). False where
+// nothing could be installed.
+bool onEndRequest(std::function<void()> handler);
 
 // Makes a freshly written file runnable as a program (no-op where files need no such bit).
 bool makeExecutable(const QString& filePath);
@@ -37,6 +47,13 @@ bool syncToDisk(int handle);
 // error, when that is refused; mayClear then says whether the refusal can clear by itself in a moment (on Windows, a
 // program's file stays locked for a while after its process was stopped).
 bool replaceFile(const QString& from, const QString& to, QString* error, bool* mayClear = nullptr);
+
+// A second name for the file `from` at `to` (which must not exist), sharing its bytes: a hard link. False, with the
+// system's reason in error, where the file system refuses links.
+bool linkFile(const QString& from, const QString& to, QString* error);
+
+// Makes the entries of a folder (names created, renamed or removed) survive a power loss.
+bool syncFolder(const QString& folder);
 
 // Starts writing a range of an open file (its native handle) to the disk in the background and returns at once,
 // so that a later flush has less left to wait for. Where the system has no such call, nothing happens.

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSocketNotifier>
 
 #include <algorithm>
 
@@ -15,6 +16,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 QString Platform::executableName(const QString& baseName)
@@ -64,14 +66,60 @@ QList<qint64> Platform::processesOf(const QString& programFile)
     return found;
 }
 
+namespace {
+QList<qint64> signalProgram(const QString& programFile, int signal)
+{
+    QList<qint64> signalled;
+    for (const qint64 pid : Platform::processesOf(programFile)) {
+        if (::kill(pid_t(pid), signal) == 0)
+            signalled.append(pid);
+    }
+    return signalled;
+}
+
+// The write end of the pipe from the signal handler to the event loop; a handler may do little more than write.
+int g_endRequestWriter = -1;
+
+void writeEndRequest(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    (void)!::write(g_endRequestWriter, &byte, 1);
+    errno = saved;
+}
+} // namespace
+
+QList<qint64> Platform::askToEnd(const QString& programFile)
+{
+    return signalProgram(programFile, SIGTERM);
+}
+
 QList<qint64> Platform::killProgram(const QString& programFile)
 {
-    QList<qint64> killed;
-    for (const qint64 pid : processesOf(programFile)) {
-        if (::kill(pid_t(pid), SIGKILL) == 0)
-            killed.append(pid);
-    }
-    return killed;
+    return signalProgram(programFile, SIGKILL);
+}
+
+bool Platform::onEndRequest(std::function<void()> handler)
+{
+    int fds[2];
+    if (g_endRequestWriter >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, fds) != 0)
+        return false;
+    g_endRequestWriter = fds[0];
+    // Lives as long as the program: the request may come at any moment of its life.
+    auto* notifier = new QSocketNotifier(fds[1], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [reader = fds[1], handler = std::move(handler)] {
+        char bytes[16];
+        while (::read(reader, bytes, sizeof bytes) > 0) {
+        }
+        handler();
+    });
+    struct sigaction action = {};
+    action.sa_handler = writeEndRequest;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+        ::sigaction(signal, &action, nullptr);
+    return true;
 }
 
 bool Platform::makeExecutable(const QString& filePath)
@@ -97,6 +145,25 @@ bool Platform::replaceFile(const QString& from, const QString& to, QString* erro
     if (mayClear)
         *mayClear = false;
     return false;
+}
+
+bool Platform::linkFile(const QString& from, const QString& to, QString* error)
+{
+    if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (error)
+        *error = qt_error_string(errno);
+    return false;
+}
+
+bool Platform::syncFolder(const QString& folder)
+{
+    const int handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    const bool synced = ::fsync(handle) == 0;
+    ::close(handle);
+    return synced;
 }
 
 void Platform::startWriteback(int handle, qint64 offset, qint64 length)

@@ -69,6 +69,33 @@ QList<qint64> Platform::processesOf(const QString& programFile)
     return found;
 }
 
+namespace {
+BOOL CALLBACK closeWindowOf(HWND window, LPARAM pid)
+{
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == DWORD(pid) && GetWindow(window, GW_OWNER) == nullptr && IsWindowVisible(window))
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+} // namespace
+
+QList<qint64> Platform::askToEnd(const QString& programFile)
+{
+    // As a click on each top-level window's close button: the program saves what it keeps and ends by itself.
+    const QList<qint64> asked = processesOf(programFile);
+    for (const qint64 pid : asked)
+        EnumWindows(closeWindowOf, LPARAM(pid));
+    return asked;
+}
+
+bool Platform::onEndRequest(std::function<void()> handler)
+{
+    // Closing a window and ending the session come to the windows as messages, which Qt turns into close events.
+    Q_UNUSED(handler);
+    return false;
+}
+
 QList<qint64> Platform::killProgram(const QString& programFile)
 {
     QList<qint64> killed;
@@ -127,6 +154,24 @@ bool Platform::replaceFile(const QString& from, const QString& to, QString* erro
     if (mayClear)
         *mayClear = code == ERROR_ACCESS_DENIED || code == ERROR_SHARING_VIOLATION || code == ERROR_LOCK_VIOLATION;
     return false;
+}
+
+bool Platform::linkFile(const QString& from, const QString& to, QString* error)
+{
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring link = QDir::toNativeSeparators(to).toStdWString();
+    if (CreateHardLinkW(link.c_str(), source.c_str(), nullptr))
+        return true;
+    if (error)
+        *error = qt_error_string(int(GetLastError()));
+    return false;
+}
+
+bool Platform::syncFolder(const QString& folder)
+{
+    // Renames here are made with MOVEFILE_WRITE_THROUGH, which returns once they are on the disk.
+    Q_UNUSED(folder);
+    return true;
 }
 
 void Platform::startWriteback(int, qint64, qint64)
