@@ -42,8 +42,10 @@ HttpGetRequest::HttpGetRequest(const QString& url, int timeoutMs, qint64 maxByte
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
 
     m_reply = m_manager->get(request);
-    // Qt stops reading from the socket once this much is waiting, so a reply over the bound is cut, not stored.
-    m_reply->setReadBufferSize(maxBytes + 1);
+    // Qt stops reading from the socket once its buffer is nearly full, which for a body of unknown length (chunked or
+    // not) could leave it waiting just short of the bound until the deadline. The buffer has room past the bound, so
+    // a reply over it is seen as the bytes arrive and cut there, and never more than this is stored.
+    m_reply->setReadBufferSize(2 * maxBytes + 1);
     m_deadline.setSingleShot(true);
     // A coarse timer may fire 5 % late, a quarter of a second on the start-up check's 5 s; the bound is the bound.
     m_deadline.setTimerType(Qt::PreciseTimer);
