@@ -12,12 +12,18 @@
 #include <optional>
 
 // The last steps of an update, taken only once the new file is complete beside its target, so that every failure
-// before them leaves the running refresher alone: the refresher of this program folder is stopped and its end waited
-// for, the file is renamed into place, and the first listed file is started, the refresher with the state it was
-// handed. From the stop on, every way this ends leaves a refresher running: when the new file cannot be put in place,
-// or the first listed file is refused or cannot be started, the refresher is started again in that state. Nothing
-// here blocks the window: the waits are timers. A new refresher that ends within its first 30 s is replaced by the
-// one it replaced, which is started again, and its release is held (see Rollback).
+// before them leaves the running refresher alone. The refreshers of this program folder are asked to end as a close of
+// their window would (they save their settings), and stopped by force only when they do not; one that still runs ends
+// the update with nothing changed. The installed refresher is kept under a second name (Rollback), the new file is
+// renamed over it in one step, and the first listed file is started: the refresher with the state it was handed.
+//
+// The folder holds a program file at every instant, and every way this ends after the stop leaves a refresher
+// running. When the new file cannot be put in place, or the first listed file cannot be started, the old refresher is
+// started again in its state; a new refresher that ends abnormally within its first 30 s (a crash, a failure status,
+// an end before its window showed) is replaced by the one it replaced, which is started again. Each of those endings
+// holds the release, so that the refresher started again does not take the same update straight away. A new
+// refresher that a person closes, or the session ends, within the watch says so through the folder: that is no fault
+// of the release. Nothing here blocks the window: the waits are timers.
 class HandOver : public QObject
 {
     Q_OBJECT
@@ -27,22 +33,25 @@ public:
     {
         // The complete new file, beside its target; removed unless it replaced the target.
         QString downloadedFile;
+        // Where it goes: the first listed name in the program folder.
         QString targetPath;
-        // The name to start at the end, as listed.
-        QString firstName;
         // What the refresher was doing when it started the updater; nothing for an updater started by hand.
         std::optional<HandedState> state;
-        // The server's version text, held when the new refresher cannot run.
+        // The server's version text, held when the release cannot be installed here.
         QString version;
     };
     enum class Outcome
     {
         Started,     // the first listed file runs
+        NotStopped,  // a refresher of this folder still runs: nothing was replaced; failure() names it
         NotReplaced, // the new file could not be put in place; failure() says why
-        NotStarted,  // the first listed file was refused or could not be started; failure() says which
-        RolledBack,  // the new refresher ended within the watch: the old one is back, running, and the release held
+        NotStarted,  // the first listed file could not be started; failure() says which
+        RolledBack,  // the new refresher ended within the watch: the old one is back, running
+        NotRestored, // ... but could not be put back in place: it runs from where it was kept; failure() says why
     };
 
+    // How long a refresher asked to end may take to save its settings and go before it is stopped by force.
+    static constexpr int EndGraceMs = 3000;
     static constexpr int StopWaitMs = 5000;
     static constexpr int ReplaceRetryMs = 3000;
     // How long a new refresher must keep running to count as one that runs; its start-up check alone may take 5 s.
@@ -64,6 +73,10 @@ public:
     using Replace = std::function<bool(const QString& from, const QString& to, QString* error, bool* mayClear)>;
     void setReplaceForTesting(Replace replace);
     void setWatchMsForTesting(int milliseconds) { m_watchMs = milliseconds; }
+    // Called with the name of each step at which the folder has just changed ("stopped", "marked", "kept",
+    // "replaced", "launched", "watching", "confirmed"), so that a test can cut the hand-over there.
+    using StepHook = void (*)(const char* step);
+    static void setStepHookForTesting(StepHook hook);
 
 signals:
     // The first listed file runs; a new refresher is being watched until finished().
@@ -76,9 +89,15 @@ private:
     void launch();
     void watch();
     void rollBack();
+    void putBack();
+    // Retries a step that the system refused for a moment (a just-stopped program's file stays locked on Windows).
+    bool retryLater(bool mayClear, void (HandOver::*step)());
+    // An ending that leaves the old program in place: the release is held, the refresher started again.
+    void giveUp(Outcome outcome, const QString& failure);
     void finish(Outcome outcome, const QString& failure = {});
     void restartRefresher();
-    void startRefresher();
+    void startRefresher(const QString& program);
+    void poll(void (HandOver::*step)(), int milliseconds);
 
     Plan m_plan;
     Replace m_replace;
@@ -90,7 +109,9 @@ private:
     QDeadlineTimer m_deadline;
     QString m_failure;
     bool m_running = false;
+    bool m_forced = false;
     bool m_refresherStopped = false;
+    bool m_halfWatched = false;
     // The replaced refresher is kept beside the new one until the new one has shown that it runs.
     bool m_kept = false;
 };

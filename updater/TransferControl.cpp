@@ -85,16 +85,8 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     m_finishPending = false;
     m_replacedExisting = QFileInfo::exists(targetPath);
     m_check = std::move(check);
-    // The temporary file lives beside the target, so the final rename stays on one file system and is atomic. One
-    // that an updater killed mid-transfer left behind is of no use to anybody. Only this name's own leftovers go: as
-    // a pattern, a listed name holding "*", "?" or "[" would take other files' too.
-    const QFileInfo target(targetPath);
-    const QRegularExpression ownLeftover(QRegularExpression::anchoredPattern(
-        QRegularExpression::escape(target.fileName()) + QStringLiteral("\\.[0-9a-f]{8}\\.part")));
-    for (const QFileInfo& stale : target.dir().entryInfoList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (ownLeftover.match(stale.fileName()).hasMatch())
-            QFile::remove(stale.filePath());
-    }
+    // The temporary file lives beside the target, so the final rename stays on one file system and is atomic. Its
+    // name is the target's and eight hex digits: what a transfer cut short leaves is found by that (Rollback).
     m_file = std::make_unique<QFile>(QStringLiteral("%1.%2.part")
                                          .arg(targetPath)
                                          .arg(uint(QRandomGenerator::global()->generate()), 8, 16, QLatin1Char('0')));

@@ -1,33 +1,7 @@
-#include "ChineseUi.h"
-#include "HandedState.h"
-#include "updata.h"
-
-#include <QApplication>
-
-#include <cstdio>
+#include "UpdaterMain.h"
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("update"));
-    ChineseUi::installQtTranslations();
-
-    // Started by hand there are no arguments; a refresher hands over what it was doing. Anything else is no
-    // updater's business, and is refused before anything is asked or stopped.
-    const auto handed = HandedState::fromUpdaterArguments(QCoreApplication::arguments());
-    if (!handed) {
-        std::fprintf(stderr, "update: unexpected arguments\n");
-        return 2;
-    }
-
-    updata window;
-    window.setHandedState(*handed);
     // Built in, never read from outside: whoever could change the key could sign anything.
-    window.setUpdatePublicKey(QStringLiteral(PAGEWELL_UPDATE_PUBLIC_KEY));
-    QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });
-    // The sequence runs before the window ever appears, and may end the program without showing it.
-    if (!window.Form_Load())
-        return 0;
-    window.show();
-    return QApplication::exec();
+    return UpdaterMain::run(argc, argv, QStringLiteral(PAGEWELL_UPDATE_PUBLIC_KEY));
 }

@@ -19,9 +19,9 @@
 #include "platform/Platform.h"
 
 #include <QCloseEvent>
-#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -30,6 +30,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 updata::updata(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -78,7 +79,11 @@ updata::updata(QWidget* parent)
     connect(m_idleClose, &QTimer::timeout, this, &updata::endProgram);
 }
 
-updata::~updata() = default;
+updata::~updata()
+{
+    if (!m_downloadedFile.isEmpty())
+        QFile::remove(m_downloadedFile);
+}
 
 void updata::setUpdatePublicKey(const QString& base64Line)
 {
@@ -90,17 +95,15 @@ void updata::setUpdatePublicKey(const QString& base64Line)
 bool updata::Form_Load()
 {
     // A second updater would fetch the same file beside the first and stop the refresher under it: it ends at once,
-    // touching nothing.
-    const QByteArray folder = QCryptographicHash::hash(ProgramFolder::path().toUtf8(), QCryptographicHash::Sha1);
-    m_instanceLock = std::make_unique<QLockFile>(
-        QDir(QDir::tempPath()).filePath(QStringLiteral("pagewell-update-%1.lock").arg(folder.toHex().left(16))));
-    if (!m_instanceLock->tryLock(0)) {
-        endProgram();
-        return false;
-    }
+    // touching nothing. The lock lives in the program folder: whoever cannot write there cannot update it anyway.
+    m_instanceLock = Rollback::lockFolder();
+    if (!m_instanceLock)
+        return endUntouched(
+            QStringLiteral("另一个更新程序正在更新这个文件夹中的程序（或无法写入这个文件夹），本程序没有做任何改动。"));
     const QString refresher = ProgramFolder::filePath(Platform::executableName(QStringLiteral("Pagewell")));
-    // A watch of a new refresher that an earlier run could not finish is settled before anything else.
-    Rollback::settle(refresher);
+    // What an earlier run could not finish (a watch, a transfer cut short) is settled before anything else.
+    Rollback::settle(refresher, !Platform::processesOf(refresher).isEmpty());
+    Rollback::removeTransferLeftovers();
     m_installedVersion = Platform::fileVersion(refresher);
     m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
 
@@ -122,11 +125,13 @@ bool updata::Form_Load()
     case VersionDecision::Outcome::Proceed:
         break;
     }
-    // A release that could not run here is not taken again for a while, and nobody needs to be told each time.
-    if (Rollback::isHeld(m_versionReply, QDateTime::currentDateTime())) {
-        endProgram();
-        return false;
-    }
+    // A release that could not be installed here is not taken again for a while, and a refresher that starts the
+    // updater need not tell anybody each time.
+    QDateTime heldUntil;
+    if (Rollback::isHeld(m_versionReply, QDateTime::currentDateTime(), &heldUntil))
+        return endUntouched(
+            QStringLiteral("暂不更新：这个版本上次没能在本机装好，%1 之前不再尝试（服务器提供其他版本时除外）。")
+                .arg(heldUntil.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
 
     // The refresher keeps running until the new file is complete (and, in signed mode, proven the vendor's): a
     // failure on the way leaves it refreshing as before.
@@ -143,13 +148,24 @@ bool updata::Form_Load()
 
     // The loop below fetches the first plain name and passes over the rest while it runs.
     const auto first = std::find_if(m_fileList.cbegin(), m_fileList.cend(), FileList::isPlainFileName);
-    if (m_signedMode && first != m_fileList.cend()) {
+    if (first == m_fileList.cend()) {
+        becomeIdle(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
+        return true;
+    }
+    // The update ends by starting the first listed file: one that would be refused then is refused now, before
+    // anything is fetched or stopped.
+    if (!HandOver::mayStart(m_firstFileName)) {
+        becomeIdle(QStringLiteral(
+                       "下载失败：更新文件列表的第一个文件“%1”不能在更新后启动（它不是普通的文件名，或是更新程序本身）")
+                       .arg(m_firstFileName));
+        return true;
+    }
+    if (m_signedMode) {
         m_checkedInAdvance = fetchSignatureCheck(UpdateServer::fileUrl(*first), *first);
         if (!m_checkedInAdvance)
             return true;
     }
 
-    bool started = false;
     for (const QString& name : std::as_const(m_fileList)) {
         // The loop does not wait: while the transfer it started is executing, every later name is passed over.
         if (Inet1->stillExecuting())
@@ -159,13 +175,10 @@ bool updata::Form_Load()
             continue;
         Label2->setText(QDir::toNativeSeparators(ProgramFolder::path() + QLatin1Char('/') + name));
         StartDownload(UpdateServer::fileUrl(name));
-        started = true;
         // A refused signature ends the update: the server may not be the vendor's, so nothing more is taken from it.
         if (m_signatureRefused)
             break;
     }
-    if (!started)
-        becomeIdle(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
     return true;
 }
 
@@ -248,30 +261,35 @@ void updata::Timer1_Timer()
 
 void updata::she()
 {
-    m_handOver->start({m_downloadedFile, Inet1->targetPath(), m_firstFileName, m_handed, m_versionReply});
+    m_handOver->start({std::exchange(m_downloadedFile, QString()), Inet1->targetPath(), m_handed, m_versionReply});
 }
 
 void updata::handOverFinished(HandOver::Outcome outcome)
 {
-    // The folder is settled: the refresher started now may start an updater of its own, which must find a rolled-back
-    // release held rather than this one still running.
-    m_instanceLock->unlock();
+    // The lock is kept until this program ends: the refresher started again may start an updater of its own at once,
+    // which must end without a word rather than show a second box beside this one's.
+    // The file was complete: whatever fails now is the update, not the download.
+    const QString failed = QStringLiteral("更新失败：");
     switch (outcome) {
     case HandOver::Outcome::Started:
-        endProgram();
-        return;
+        break;
+    case HandOver::Outcome::NotStopped:
+        message(failed + QStringLiteral("无法停止正在运行的 %1，没有替换任何文件").arg(m_handOver->failure()));
+        break;
     case HandOver::Outcome::NotReplaced:
-        becomeIdle(QStringLiteral("下载失败：") + m_handOver->failure());
+        becomeIdle(failed + m_handOver->failure());
         return;
     case HandOver::Outcome::NotStarted:
-        message(QStringLiteral("无法启动：") + m_handOver->failure());
-        endProgram();
-        return;
+        message(failed + QStringLiteral("无法启动 ") + m_handOver->failure());
+        break;
     case HandOver::Outcome::RolledBack:
         message(QStringLiteral("新版本无法运行，已恢复原来的版本。"));
-        endProgram();
-        return;
+        break;
+    case HandOver::Outcome::NotRestored:
+        message(QStringLiteral("新版本无法运行，原来的版本无法放回原处：") + m_handOver->failure());
+        break;
     }
+    endProgram();
 }
 
 void updata::setStartPauseForTesting(bool enabled)
@@ -290,9 +308,23 @@ void updata::showEvent(QShowEvent* event)
 
 void updata::closeEvent(QCloseEvent* event)
 {
-    // A refresher stopped for the hand-over is started again before the program goes.
+    // A refresher stopped for the hand-over is started again before the program goes; a complete file that was
+    // never handed over goes with it.
     m_handOver->abandon();
+    if (!m_downloadedFile.isEmpty())
+        QFile::remove(std::exchange(m_downloadedFile, QString()));
     QWidget::closeEvent(event);
+}
+
+bool updata::endUntouched(const QString& reason)
+{
+    // A refresher that started the updater learns nothing from a box nobody reads; a person who started it does.
+    if (m_handed) {
+        endProgram();
+        return false;
+    }
+    Label2->setText(reason);
+    return true;
 }
 
 void updata::message(const QString& text)

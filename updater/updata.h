@@ -90,6 +90,9 @@ private:
     // Nothing more will happen here: an updater that a refresher started closes by itself.
     void becomeIdle(const QString& reason);
     void handOverFinished(HandOver::Outcome outcome);
+    // Ends without having changed anything: at once for an updater a refresher started, else the window says why.
+    // Form_Load's result.
+    bool endUntouched(const QString& reason);
 
     QString m_installedVersion;
     QString m_localVersionTag;

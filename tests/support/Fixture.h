@@ -24,11 +24,20 @@ inline qint64& launchedPid()
     return pid;
 }
 
+// How many of the next recorded launches fail, as for a program that cannot be started.
+inline int& failingLaunches()
+{
+    static int count = 0;
+    return count;
+}
+
 inline void recordInsteadOfActing()
 {
     MessageBox::setHandlerForTesting([](QWidget*, const QString& text) { events().append("message " + text); });
     ProcessLauncher::setHookForTesting([](const QString& program, const QStringList& arguments, qint64* pid) {
         events().append((QStringList{"launch", program} + arguments).join(' '));
+        if (failingLaunches() > 0)
+            return --failingLaunches() < 0;
         if (pid)
             *pid = launchedPid();
         return true;
@@ -63,10 +72,12 @@ struct TestFolder
     TestFolder() { ProgramFolder::overrideForTesting(dir.path()); }
     ~TestFolder() { ProgramFolder::overrideForTesting(QString()); }
     QString path(const QString& name) const { return dir.filePath(name); }
-    // Hidden entries included: a temporary file left behind shows here.
+    // Hidden entries included: a temporary file left behind shows here. The lock of an updater still alive does not.
     QStringList entries() const
     {
-        return QDir(dir.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        QStringList names = QDir(dir.path()).entryList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        names.removeOne(QStringLiteral("update.lock"));
+        return names;
     }
 };

@@ -12,6 +12,8 @@
 #include "platform/Platform.h"
 #include "updata.h"
 
+#include <functional>
+
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
@@ -27,6 +29,30 @@ const QByteArray OldProgram = "#!/bin/sh\n# the installed program\n";
 const QString Failed = u"下载失败："_qs;
 const QString VersionTarget = QStringLiteral("/updata/updata.asp?v=Pagewell");
 const QString Installed = QString::fromLatin1(BuildConfig::FileVersion);
+
+// The refreshers of the test folder as the updater finds them: the ones it asks to end, the ones that still run once
+// they were killed, and what killing them does. By default none runs.
+struct Refreshers
+{
+    QList<qint64> asked;
+    QList<qint64> found;
+    std::function<void()> kill;
+};
+Refreshers& refreshers()
+{
+    static Refreshers state;
+    return state;
+}
+
+QList<qint64> recordStop(TaskKill::Action action, const QString& program)
+{
+    if (action == TaskKill::Action::Find)
+        return refreshers().found;
+    events().append((action == TaskKill::Action::Kill ? "kill " : "stop ") + QFileInfo(program).fileName());
+    if (action == TaskKill::Action::Kill && refreshers().kill)
+        refreshers().kill();
+    return refreshers().asked;
+}
 
 bool run(const QString& command, const QString& folder = {}, const QStringList& environment = {})
 {
@@ -60,11 +86,12 @@ private slots:
     void handOver();
     void rollback_data();
     void rollback();
-    void stopsOnlyThisFolder();
+    void stopsThisFolderOnly();
     void updaterVersionReadsBack() { QCOMPARE(Platform::fileVersion(UPDATE_PROGRAM), BuildConfig::UpdaterFileVersion); }
 
 private:
-    std::unique_ptr<updata> start(const QString& key = {}, const std::optional<HandedState>& handed = {});
+    std::unique_ptr<updata> start(const QString& key = {}, const std::optional<HandedState>& handed = {},
+                                  bool wait = true);
 
     std::unique_ptr<TestFolder> m_folder;
     std::unique_ptr<RawServer> m_server;
@@ -77,10 +104,7 @@ void TestUpdater::initTestCase()
 {
     recordInsteadOfActing();
     SignatureCheck::setLegacyLimitForTesting(1024 * 1024);
-    TaskKill::setHookForTesting([](const QString& program) {
-        events().append("kill " + QFileInfo(program).fileName());
-        return QList<qint64>{};
-    });
+    TaskKill::setHookForTesting(&recordStop);
     const QString keys = m_keys.path();
     QVERIFY(run("minisign -G -W -p vendor.pub -s vendor.key && minisign -G -W -p other.pub -s other.key", keys));
     m_vendorKey = QString::fromLatin1(readFile(keys + "/vendor.pub").split('\n').value(1));
@@ -95,6 +119,9 @@ void TestUpdater::initTestCase()
 void TestUpdater::init()
 {
     events().clear();
+    refreshers() = {};
+    failingLaunches() = 0;
+    launchedPid() = QCoreApplication::applicationPid();
     m_folder.reset();
     m_folder = std::make_unique<TestFolder>();
     QVERIFY(writeFile(m_folder->path("Pagewell"), OldProgram));
@@ -104,7 +131,7 @@ void TestUpdater::init()
     UpdateServer::setHostsForTesting(m_server->host(), m_server->host());
 }
 
-std::unique_ptr<updata> TestUpdater::start(const QString& key, const std::optional<HandedState>& handed)
+std::unique_ptr<updata> TestUpdater::start(const QString& key, const std::optional<HandedState>& handed, bool wait)
 {
     auto w = std::make_unique<updata>();
     w->setHandedState(handed);
@@ -114,7 +141,8 @@ std::unique_ptr<updata> TestUpdater::start(const QString& key, const std::option
     w->setUpdatePublicKey(key);
     if (w->Form_Load())
         w->show();
-    (void)QTest::qWaitFor([&w] { return !w->Inet1->stillExecuting(); }, 30000);
+    if (wait)
+        (void)QTest::qWaitFor([&w] { return !w->Inet1->stillExecuting(); }, 30000);
     return w;
 }
 
@@ -170,7 +198,7 @@ void TestUpdater::startup()
     QCOMPARE(eventsStartingWith("message "), messages);
     if (!messages.isEmpty()) {
         QVERIFY(w->hasEnded() && !w->isVisible());
-        QVERIFY(eventsStartingWith("kill ").isEmpty() && events().filter("?e=").isEmpty());
+        QVERIFY(eventsStartingWith("stop ").isEmpty() && events().filter("?e=").isEmpty());
         return;
     }
     // Pagewell runs on: the list's error page fetched nothing.
@@ -190,14 +218,15 @@ void TestUpdater::fileList_data()
     };
     // Pagewell is stopped only now, and the one that runs at the end refreshes as the one that started the updater;
     // an installer listed first is told nothing.
-    const QString kill = "kill Pagewell", handed = "launch Pagewell --url=-x.org/p --interval=5 --start";
-    row("one", "Pagewell", "Pagewell", {kill, handed});
-    row("one at a time", "setup|data.dat", "setup", {kill, "launch setup"});
-    row("first not plain", "../x|Pagewell", "Pagewell", {kill, handed, u"message 无法启动：../x"_qs});
-    row("encoded name", "a#b", "a%23b", {kill, "launch a#b"});
+    const QString stop = "stop Pagewell", handed = "launch Pagewell --url=-x.org/p --interval=5 --start";
+    row("one", "Pagewell", "Pagewell", {stop, handed});
+    row("one at a time", "setup|data.dat", "setup", {stop, "launch setup"});
+    row("encoded name", "a#b", "a%23b", {stop, "launch a#b"});
+    // Nothing fetched, nothing stopped: the window says why.
+    row("first not plain", "../x|Pagewell", "", {u"第一个文件“../x”"_qs});
     // Started, it would fetch and start itself again, for ever.
-    row("the updater itself first", "update|Pagewell", "update", {kill, handed, u"message 无法启动：update"_qs});
-    row("nothing plain", "/etc/x|a\\b|", "", {});
+    row("the updater itself first", "update|Pagewell", "", {u"第一个文件“update”"_qs});
+    row("nothing plain", "/etc/x|a\\b|", "", {u"没有可下载的文件"_qs});
 }
 
 void TestUpdater::fileList()
@@ -212,8 +241,9 @@ void TestUpdater::fileList()
     QCOMPARE(events().filter(QRegularExpression("^/updata/(?!updata\\.asp)")),
              fetched.isEmpty() ? QStringList{} : QStringList{"/updata/" + fetched});
     if (fetched.isEmpty()) {
-        QCOMPARE(w->Label2->text(), Failed + u"更新文件列表中没有可下载的文件"_qs);
-        QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
+        QVERIFY2(w->Label2->text().startsWith(Failed) && w->Label2->text().contains(launched.value(0)),
+                 qPrintable(w->Label2->text()));
+        QVERIFY(eventsStartingWith("stop ").isEmpty() && m_folder->entries() == QStringList{"Pagewell"});
         return;
     }
     const QString name = QUrl::fromPercentEncoding(fetched.toUtf8());
@@ -223,12 +253,13 @@ void TestUpdater::fileList()
     QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
     // Counted from the end of the wait for the transfer, which may come a little after the write.
     QVERIFY2(handOver.elapsed() > 1800, qPrintable(QString::number(handOver.elapsed())));
-    QCOMPARE(
-        events().filter(QRegularExpression("^(launch|message|kill) ")).replaceInStrings(m_folder->dir.path() + '/', ""),
-        launched);
+    QCOMPARE(events()
+                 .filter(QRegularExpression("^(launch|message|stop|kill) "))
+                 .replaceInStrings(m_folder->dir.path() + '/', ""),
+             launched);
     QCOMPARE(readFile(m_folder->path(name)), "new " + fetched.toUtf8());
     // A replaced file keeps its permission bits; a new first file is made a program.
-    QCOMPARE(QFileInfo(m_folder->path(name)).isExecutable(), name == list.section('|', 0, 0) || name == "Pagewell");
+    QVERIFY(QFileInfo(m_folder->path(name)).isExecutable());
     if (name == "Pagewell")
         QCOMPARE(QFile::permissions(m_folder->path(name)) & QFile::Permissions(0x7077),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup);
@@ -268,8 +299,9 @@ void TestUpdater::transfer_data()
                                              body, 200, "Content-Range: bytes 0-4999/9000\r\nContent-Length: 5000\r\n"))
                                       << OldProgram << "Content-Range";
     // The body as the server stores it, or nothing: each header field that says it was changed on the way.
-    for (const char* changed : {"Content-Encoding: gzip", "Transfer-Encoding: gzip, chunked",
-                                "Warning: 110 - \"stale\", 214 proxy \"Transformation Applied\""})
+    for (const char* changed :
+         {"Content-Encoding: gzip", "Content-Encoding: deflate", "Content-Encoding: br",
+          "Transfer-Encoding: gzip, chunked", "Warning: 110 - \"stale\", 214 proxy \"Transformation Applied\""})
         QTest::addRow("%s", changed) << script(RawServer::reply(body, 200,
                                                                 QByteArray(changed) + "\r\nContent-Length: 5000\r\n"))
                                      << OldProgram << QString(changed).section(':', 0, 0);
@@ -293,17 +325,22 @@ void TestUpdater::transfer()
     m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), file);
-    // A leftover of an earlier transfer of this name goes; one of another name that begins alike stays.
-    for (const char* leftover : {"Pagewell.0123abcd.part", "Pagewell.1.0123abcd.part"})
+    // What transfers cut short left goes (a name, a dot, eight hex digits, ".part"); nothing else does.
+    for (const char* leftover : {"Pagewell.0123abcd.part", "a.b.0123abcd.part", "x.0123ABCD.part", "x.0123abc.part"})
         QVERIFY(writeFile(m_folder->path(leftover), ""));
-    const auto w = start();
+    const bool stalls = QTest::currentDataTag() == QByteArray("stall");
+    const auto w = start({}, {}, !stalls);
+    // The body goes into a file of exactly that form beside the target, and no other.
+    if (stalls)
+        QTRY_COMPARE(m_folder->entries().filter(QRegularExpression("^Pagewell\\.[0-9a-f]{8}\\.part$")).size(), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!w->Inet1->stillExecuting(), 30000);
     // Complete or not, the file waits beside the running program until the hand-over.
-    QVERIFY(eventsStartingWith("kill ").isEmpty());
+    QVERIFY(eventsStartingWith("stop ").isEmpty());
     if (w->Timer1->isActive())
         QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
     QCOMPARE(readFile(m_folder->path("Pagewell")), expected);
-    QCOMPARE(m_folder->entries(), (QStringList{"Pagewell", "Pagewell.1.0123abcd.part"}));
-    QCOMPARE(eventsStartingWith("kill ").isEmpty(), expected == OldProgram);
+    QCOMPARE(m_folder->entries(), (QStringList{"Pagewell", "x.0123ABCD.part", "x.0123abc.part"}));
+    QCOMPARE(eventsStartingWith("stop ").isEmpty(), expected == OldProgram);
     // Names and lengths from the server are shown as they are, never as HTML.
     QCOMPARE(w->Label2->textFormat(), Qt::PlainText);
     if (expected == OldProgram) {
@@ -365,7 +402,7 @@ void TestUpdater::signedRelease()
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
     const auto w = start(key == "vendor" ? m_vendorKey : key == "none" ? QString() : key);
     // Judged, refused or still to be handed over: Pagewell runs on.
-    QVERIFY(eventsStartingWith("kill ").isEmpty());
+    QVERIFY(eventsStartingWith("stop ").isEmpty());
     if (reason.isEmpty()) {
         QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
         QCOMPARE(readFile(m_folder->path(name)), readFile(keys + "/release/files/" + name));
@@ -398,49 +435,116 @@ void TestUpdater::systemProxy()
                                     u"message 已是最新版本，暂时不用更新。"_qs}));
 }
 
-// After the stop the new file is put in place, a refusal that may clear being tried again (a just-stopped program's
-// file stays locked for a moment on Windows); one that cannot be put in place starts Pagewell again in its state,
-// and the idle window of an updater Pagewell started closes by itself. Meanwhile a second updater ends at once.
+// Every way the hand-over can go after the stop, as the folder, the refreshers and the person see it: the refresher
+// of the folder ends when asked, is killed after the grace, or cannot be stopped; the new file cannot be kept beside,
+// put in place (for a moment, or for good), started, or put back. Every ending that leaves the old program holds the
+// release, and every one but a refresher still running starts one. Meanwhile a second updater ends at once.
 void TestUpdater::handOver_data()
 {
-    QTest::addColumn<int>("refusals");
-    QTest::addColumn<bool>("mayClear");
-    QTest::newRow("locked for a moment") << 3 << true;
-    QTest::newRow("refused") << 1 << false;
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("refresher");
+    QTest::addColumn<QList<int>>("refused");
+    QTest::addColumn<QStringList>("events");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QStringList>("entries");
+    const QString handed = "launch Pagewell --url=x.org --interval=5 --start";
+    const QStringList held{"Pagewell", "update.hold"};
+    const auto row = [](const char* name, const char* list, const char* refresher, const QList<int>& refused,
+                        const QStringList& events, const QString& shown, const QStringList& entries) {
+        QTest::newRow(name) << QString(list) << QString(refresher) << refused << events << shown << entries;
+    };
+    // refused: the replace calls refused, negative where the refusal may clear by itself.
+    row("locked for a moment", "Pagewell", "", {-1, -2, -3},
+        {"stop Pagewell", "replace", "replace", "replace", "replace", handed}, "", {"Pagewell"});
+    row("refused", "Pagewell", "", {1}, {"stop Pagewell", "replace", handed}, u"更新失败：无法替换"_qs, held);
+    row("does not end when asked", "Pagewell", "killed", {}, {"stop Pagewell", "kill Pagewell", "replace", handed}, "",
+        {"Pagewell"});
+    row("cannot be stopped", "Pagewell", "stuck", {}, {"stop Pagewell", "kill Pagewell"}, u"无法停止正在运行的"_qs,
+        held);
+    row("cannot keep the old one", "Pagewell", "", {}, {"stop Pagewell", handed}, u"无法保留原来的"_qs,
+        {"Pagewell", "Pagewell.previous", "update.hold"});
+    row("new one cannot start", "Pagewell", "unstartable", {}, {"stop Pagewell", "replace", handed, "replace", handed},
+        u"新版本无法运行，已恢复原来的版本。"_qs, held);
+    row("new one ends, old one cannot go back", "Pagewell", "ends", {2},
+        {"stop Pagewell", "replace", handed, "replace", "launch Pagewell.previous --url=x.org --interval=5 --start"},
+        u"原来的版本无法放回原处"_qs, {"Pagewell", "Pagewell.previous", "Pagewell.previous.watch", "update.hold"});
+    row("installer cannot start", "setup", "unstartable", {}, {"stop Pagewell", "replace", "launch setup", handed},
+        u"更新失败：无法启动"_qs, {"Pagewell", "setup", "update.hold"});
 }
 
 void TestUpdater::handOver()
 {
-    QFETCH(int, refusals);
-    QFETCH(bool, mayClear);
+    QFETCH(QString, list);
+    QFETCH(QString, refresher);
+    QFETCH(QList<int>, refused);
+    QFETCH(QStringList, entries);
+    QProcess old;
+    const auto cleanup = qScopeGuard([&old] {
+        old.kill();
+        old.waitForFinished();
+    });
+    if (refresher == "killed") {
+        old.start("sleep", {"30"});
+        QVERIFY(old.waitForStarted());
+        refreshers().asked = {old.processId()};
+        refreshers().kill = [&old] { old.kill(); };
+    }
+    if (refresher == "stuck")
+        refreshers().asked = refreshers().found = {QCoreApplication::applicationPid()};
+    failingLaunches() = refresher == "unstartable" ? 1 : 0;
+    if (QTest::currentDataTag() == QByteArray("cannot keep the old one"))
+        QVERIFY(QDir().mkpath(m_folder->path("Pagewell.previous/x")));
     m_server->on(VersionTarget, QByteArray("v65535.0.0.0"));
-    m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
-    m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("the new program"));
+    m_server->on(QStringLiteral("/updata/updata.asp"), list.toUtf8());
+    m_server->on("/updata/" + list, QByteArray("the new program"));
     const auto w = start({}, HandedState::fromFields("x.org", "5", true));
     const qsizetype asked = events().size();
-    QVERIFY(!updata().Form_Load());
+    updata second;
+    QVERIFY(second.Form_Load() && second.Label2->text().contains(u"另一个更新程序"_qs));
     QCOMPARE(events().size(), asked);
     w->setAutoCloseMsForTesting(100);
     int calls = 0;
     w->handOver()->setReplaceForTesting([&](const QString& from, const QString& to, QString* error, bool* clears) {
         events().append("replace");
-        if (++calls > refusals)
+        if (calls == 0 && refresher == "ends") {
+            QProcess ended;
+            ended.start("true");
+            ended.waitForFinished();
+            launchedPid() = ended.processId();
+        }
+        ++calls;
+        if (!refused.contains(calls) && !refused.contains(-calls))
             return Platform::replaceFile(from, to, error, clears);
-        *clears = mayClear;
+        *clears = refused.contains(-calls);
         return false;
     });
-    QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(10000));
-    QCOMPARE(readFile(m_folder->path("Pagewell")), mayClear ? "the new program" : OldProgram);
-    QCOMPARE(m_folder->entries(), QStringList{"Pagewell"});
-    QCOMPARE(events().mid(asked).filter(QRegularExpression("^(kill|replace|launch)")),
-             QStringList{"kill Pagewell"} + QStringList(mayClear ? refusals + 1 : 1, "replace") +
-                 QStringList{"launch " + m_folder->path("Pagewell") + " --url=x.org --interval=5 --start"});
-    QCOMPARE(w->Label2->text().contains(u"无法替换"_qs), !mayClear);
+    QElapsedTimer stopping;
+    stopping.start();
+    QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(15000));
+    // The grace and the wait after a kill, at their real lengths.
+    QVERIFY(stopping.elapsed() >= (refresher == "stuck"    ? HandOver::EndGraceMs + HandOver::StopWaitMs
+                                   : refresher == "killed" ? HandOver::EndGraceMs
+                                                           : 0));
+    QTEST(events()
+              .mid(asked)
+              .filter(QRegularExpression("^(stop|kill|replace|launch)"))
+              .replaceInStrings(m_folder->dir.path() + '/', ""),
+          "events");
+    const bool replaced = entries.size() == 1 || refresher == "ends";
+    QCOMPARE(readFile(m_folder->path(list == "setup" ? "setup" : "Pagewell")),
+             replaced || list == "setup" ? "the new program" : OldProgram);
+    QCOMPARE(m_folder->entries(), entries);
+    QFETCH(QString, shown);
+    const QString said = eventsStartingWith("message ").value(0, w->Label2->text());
+    QVERIFY2(shown.isEmpty() ? eventsStartingWith("message ").isEmpty() : said.contains(shown), qPrintable(said));
+    if (entries.contains("update.hold"))
+        QCOMPARE(readFile(Rollback::holdPath()), "v65535.0.0.0");
 }
 
-// A new refresher must keep running for a while: one that ends within the watch is replaced by the one it replaced,
-// which runs again in its state, and its release is held for a day. A watch that the updater could not finish is
-// settled by its next run, before anything is asked.
+// A new refresher must keep running for a while: one that ends within the watch for a fault of its own is replaced by
+// the one it replaced, which runs again in its state, and its release is held for a day; one that a person or the
+// session ended is kept. A watch that the updater could not finish is settled by its next run, before anything is
+// asked. A held release ends the updater; by hand its window says why.
 void TestUpdater::rollback_data()
 {
     QTest::addColumn<QString>("before");
@@ -448,15 +552,20 @@ void TestUpdater::rollback_data()
     QTest::addColumn<QByteArray>("program");
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<bool>("listAsked");
-    const QByteArray release = "v65535.0.0.0";
+    const QByteArray release = "v65535.0.0.0", longRelease = "v" + QByteArray(299, '7');
     const QStringList held{"Pagewell", "update.hold"}, alone{"Pagewell"};
     QTest::newRow("watch passed") << "" << release << QByteArray("new") << alone << true;
     QTest::newRow("ends within the watch") << "ends" << release << OldProgram << held << true;
+    QTest::newRow("closed within the watch") << "ends, closed" << release << QByteArray("new") << alone << true;
     QTest::newRow("cut short, running") << "cut short, running" << QByteArray("v") << QByteArray() << alone << false;
     QTest::newRow("cut short, ended") << "cut short" << QByteArray("v") << OldProgram << held << false;
+    QTest::newRow("cut short before the new one took its place")
+        << "cut short, same" << QByteArray("v") << OldProgram << alone << false;
     QTest::newRow("held") << "hold" << release << OldProgram << held << false;
+    QTest::newRow("held, a version of 300 bytes") << "hold" << longRelease << OldProgram << held << false;
     QTest::newRow("hold of another version") << "hold v65535.0" << release << QByteArray("new") << alone << true;
-    QTest::newRow("hold of a day ago") << "hold, a day ago" << release << QByteArray("new") << alone << true;
+    QTest::newRow("hold of almost a day ago") << "hold, 86340 s ago" << release << OldProgram << held << false;
+    QTest::newRow("hold of a day ago") << "hold, 86400 s ago" << release << QByteArray("new") << alone << true;
 }
 
 void TestUpdater::rollback()
@@ -469,11 +578,11 @@ void TestUpdater::rollback()
     const auto cleanup = qScopeGuard([&running] {
         running.kill();
         running.waitForFinished();
-        launchedPid() = QCoreApplication::applicationPid();
     });
     if (before.startsWith("cut short")) {
-        QVERIFY(QFile::rename(target, Rollback::keptPath(target)) && writeFile(Rollback::markerPath(target), "v9"));
-        QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), target));
+        QVERIFY(QFile::copy(target, Rollback::keptPath(target)) && writeFile(Rollback::markerPath(target), "v9"));
+        QVERIFY(before.endsWith("same") ||
+                (QFile::remove(target) && QFile::copy(QStandardPaths::findExecutable("sleep"), target)));
         if (before.endsWith("running")) {
             running.start(target, {"30"});
             QVERIFY(running.waitForStarted());
@@ -481,12 +590,13 @@ void TestUpdater::rollback()
     }
     if (before.startsWith("hold"))
         QVERIFY(writeFile(Rollback::holdPath(), before.startsWith("hold v") ? before.mid(5).toUtf8() : version));
-    if (before.endsWith("a day ago")) {
+    if (before.endsWith(" ago")) {
         QFile hold(Rollback::holdPath());
         QVERIFY(hold.open(QIODevice::ReadWrite) &&
-                hold.setFileTime(QDateTime::currentDateTime().addSecs(-86400), QFileDevice::FileModificationTime));
+                hold.setFileTime(QDateTime::currentDateTime().addSecs(-before.section(' ', 1, 1).toInt()),
+                                 QFileDevice::FileModificationTime));
     }
-    if (before == "ends") {
+    if (before.startsWith("ends")) {
         running.start("true");
         QVERIFY(running.waitForFinished());
         launchedPid() = running.processId();
@@ -496,6 +606,9 @@ void TestUpdater::rollback()
     m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("new"));
     // Started by hand, an update that ends in a rollback still ends with a refresher running.
     const auto w = start();
+    // As the new refresher does when its window is closed: before its end is seen.
+    if (before.endsWith("closed"))
+        connect(w->handOver(), &HandOver::launched, [&target] { Rollback::noteOrderlyEnd(target); });
     if (w->Timer1->isActive())
         QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
     if (!program.isEmpty())
@@ -504,34 +617,55 @@ void TestUpdater::rollback()
     QTEST(!events().filter("?e=Pagewellver").isEmpty(), "listAsked");
     if (before == "cut short")
         QCOMPARE(readFile(Rollback::holdPath()), "v9");
-    if (before != "ends")
+    if (before.startsWith("hold") && program == OldProgram)
+        QVERIFY2(w->Label2->text().startsWith(u"暂不更新"_qs) && w->isVisible(), qPrintable(w->Label2->text()));
+    if (!before.startsWith("ends"))
         return;
-    QCOMPARE(readFile(Rollback::holdPath()), version);
     const QString launch = "launch " + target;
+    const QStringList rolledBack{launch, launch, u"message 新版本无法运行，已恢复原来的版本。"_qs};
     QCOMPARE(events().filter(QRegularExpression("^(launch|message) ")),
-             (QStringList{launch, launch, u"message 新版本无法运行，已恢复原来的版本。"_qs}));
+             program == OldProgram ? rolledBack : QStringList{launch});
+    if (program == OldProgram)
+        QCOMPARE(readFile(Rollback::holdPath()), version);
 }
 
-// Another installation's refresher is no business of this updater's: only processes of this program file stop.
-void TestUpdater::stopsOnlyThisFolder()
+// The stop as it is, on processes of this test alone: a refresher is asked to end and given the grace, one that
+// ignores the request is killed, another installation's runs on.
+void TestUpdater::stopsThisFolderOnly()
 {
+    TaskKill::setHookForTesting(nullptr);
     TestFolder other;
-    QProcess here, there;
+    ProgramFolder::overrideForTesting(m_folder->dir.path());
+    QProcess polite, stubborn, there;
     const auto cleanup = qScopeGuard([&] {
-        for (QProcess* process : {&here, &there}) {
+        TaskKill::setHookForTesting(&recordStop);
+        for (QProcess* process : {&polite, &stubborn, &there}) {
             process->kill();
             process->waitForFinished();
         }
     });
-    for (auto [process, folder] : {std::pair{&here, m_folder.get()}, {&there, &other}}) {
-        QFile::remove(folder->path("Pagewell"));
-        QVERIFY(QFile::copy(QStandardPaths::findExecutable("sleep"), folder->path("Pagewell")));
-        process->start(folder->path("Pagewell"), {"30"});
+    const QString shell = QStandardPaths::findExecutable("sh");
+    QFile::remove(m_folder->path("Pagewell"));
+    for (const QString& folder : {m_folder->dir.path(), other.dir.path()})
+        QVERIFY(QFile::copy(shell, folder + "/Pagewell"));
+    const QString loop = "while :; do sleep 1; done";
+    polite.start(m_folder->path("Pagewell"), {"-c", loop});
+    stubborn.start(m_folder->path("Pagewell"), {"-c", "trap '' TERM; " + loop});
+    there.start(other.path("Pagewell"), {"-c", loop});
+    for (QProcess* process : {&polite, &stubborn, &there})
         QVERIFY(process->waitForStarted());
-    }
-    QCOMPARE(Platform::killProgram(m_folder->path("Pagewell")), QList<qint64>{here.processId()});
-    QVERIFY(here.waitForFinished(5000) && !Platform::isRunning(here.processId()));
-    QVERIFY(there.state() == QProcess::Running && Platform::isRunning(there.processId()));
+    QVERIFY(writeFile(m_folder->path("Pagewell.0123abcd.part"), "new"));
+    HandOver handOver;
+    handOver.setWatchMsForTesting(300);
+    QSignalSpy finished(&handOver, &HandOver::finished);
+    QElapsedTimer stopping;
+    stopping.start();
+    handOver.start({m_folder->path("Pagewell.0123abcd.part"), m_folder->path("Pagewell"), {}, "v2"});
+    QVERIFY(polite.waitForFinished(2000) && stopping.elapsed() < HandOver::EndGraceMs);
+    QVERIFY(finished.wait(10000) && stopping.elapsed() >= HandOver::EndGraceMs);
+    QCOMPARE(finished.at(0).at(0).value<HandOver::Outcome>(), HandOver::Outcome::Started);
+    QTRY_COMPARE(stubborn.state(), QProcess::NotRunning);
+    QVERIFY(there.state() == QProcess::Running && readFile(m_folder->path("Pagewell")) == "new");
 }
 
 QTEST_MAIN(TestUpdater)

@@ -1,0 +1,36 @@
+#include "UpdaterMain.h"
+
+#include "ChineseUi.h"
+#include "HandedState.h"
+#include "updata.h"
+
+#include <QApplication>
+
+#include <cstdio>
+
+int UpdaterMain::run(int argc, char* argv[], const QString& publicKey, const std::function<void(updata&)>& configure)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("update"));
+    ChineseUi::installQtTranslations();
+
+    // Started by hand there are no arguments; a refresher hands over what it was doing. Anything else is no
+    // updater's business, and is refused before anything is asked or stopped.
+    const auto handed = HandedState::fromUpdaterArguments(QCoreApplication::arguments());
+    if (!handed) {
+        std::fprintf(stderr, "update: unexpected arguments\n");
+        return 2;
+    }
+
+    updata window;
+    window.setHandedState(*handed);
+    window.setUpdatePublicKey(publicKey);
+    if (configure)
+        configure(window);
+    QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });
+    // The sequence runs before the window ever appears, and may end the program without showing it.
+    if (!window.Form_Load())
+        return 0;
+    window.show();
+    return QApplication::exec();
+}
