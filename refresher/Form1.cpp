@@ -293,6 +293,8 @@ void Form1::showEvent(QShowEvent* event)
     if (!m_placed) {
         m_placed = true;
         WindowPlacement::centreOnScreen(this);
+        // Before this window starts an updater of its own: what an update cut short left is settled first.
+        m_leftovers.settle();
     }
     QWidget::showEvent(event);
 }
@@ -300,6 +302,9 @@ void Form1::showEvent(QShowEvent* event)
 void Form1::closeEvent(QCloseEvent* event)
 {
     Form_QueryUnload();
+    // Only a window that showed counts as a refresher that ran: an end before that is a release that cannot run.
+    if (m_placed)
+        UpdateLeftovers::noteOrderlyEnd();
     event->accept();
 }
 

@@ -3,6 +3,7 @@
 #include "CheckSchedule.h"
 #include "RefreshSchedule.h"
 #include "ReloadBackoff.h"
+#include "UpdateLeftovers.h"
 #include "frmAbout.h"
 
 #include <QPointer>
@@ -139,4 +140,5 @@ private:
     bool m_placed = false;
     bool m_updateOffered = false;
     CheckSchedule m_checkSchedule;
+    UpdateLeftovers m_leftovers;
 };

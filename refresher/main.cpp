@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Form1.h"
 #include "RenderBackend.h"
+#include "platform/Platform.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -28,5 +29,11 @@ int main(int argc, char* argv[])
 
     Form1 window;
     window.startUp(*options);
+    // Asked to end by the system (the session ending, the updater making room for a new release), Pagewell ends as
+    // when its window is closed: what was typed is saved, and the status says all went well.
+    Platform::onEndRequest([&window] {
+        window.close();
+        QCoreApplication::exit(0);
+    });
     return app.exec();
 }
