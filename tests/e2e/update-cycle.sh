@@ -36,7 +36,7 @@ if [ "$mode" = kill ]; then
     { printf '#!/bin/sh\nexec sleep 60\n'; head -c $((4 << 20)) /dev/urandom; } >"$work/new/Pagewell"
     chmod 755 "$work/new/Pagewell"
     printf 'old program\n' >"$work/old"
-    "$src/deploy/make-release" "$work/new" "$work/release" --tag v-next --file-version 65535.0.0.0 >/dev/null
+    "$src/deploy/make-release" "$work/new" "$work/release" --local --tag v-next --file-version 65535.0.0.0 >/dev/null
     PAGEWELL_SERVE_LIMIT_RATE=4m "$src/deploy/serve" start "$work/release" "$port" "$work/server"
     old=0 new=0
     for run in $(seq 24); do
@@ -69,7 +69,7 @@ fi
 chmod 755 "$work/installed/Pagewell"
 printf '[x]\r\nTEXT2=%s/page\r\nTEXT1=600\r\n' "$rhost" >"$work/installed/user.ini"
 cp "$work/installed/user.ini" "$work/user.ini"
-"$src/deploy/make-release" "$work/new" "$work/release" --tag v-next --file-version 65535.0.0.0 \
+"$src/deploy/make-release" "$work/new" "$work/release" --local --tag v-next --file-version 65535.0.0.0 \
     ${key:+--sign "$key"} >/dev/null
 "$src/deploy/serve" start "$work/release" "$port" "$work/server"
 log=$work/server/access.log
