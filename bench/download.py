@@ -46,7 +46,7 @@ def prepare_release(runner, mib, key=None):
             left -= block
     os.chmod(path, 0o755)
     # A file version other than any the installed stub could report, so the updater always goes ahead.
-    subprocess.run([os.path.join(runner_root(), "deploy", "make-release"), source, release, "--tag", "v1.6",
+    subprocess.run([os.path.join(runner_root(), "deploy", "make-release"), source, release, "--local", "--tag", "v1.6",
                     "--file-version", "9.9.9.9", "--files", NAME] + (["--sign", key] if key else []),
                    check=True, timeout=120,
                    stdout=subprocess.DEVNULL)

@@ -308,7 +308,7 @@ def package_version(name):
     return found.stdout.strip() or "not installed"
 
 
-def machine_text(before, after):
+def machine_text(before, after, started):
     memory_kib = int(read_first("/proc/meminfo", "MemTotal").split()[0])
     return "\n".join([
         f"Machine: {os.cpu_count()} CPUs ({read_first('/proc/cpuinfo', 'model name')}), "
@@ -316,7 +316,8 @@ def machine_text(before, after):
         f"Qt WebEngine {package_version('qt6-webengine-dev')}, Chromium {package_version('chromium')}, "
         f"nginx {package_version('nginx-light')}, curl {package_version('curl')}.",
         "",
-        f"Run on {time.strftime('%Y-%m-%d %H:%M %Z')}; at the start: {before}; at the end: {after}.",
+        f"Run on {time.strftime('%Y-%m-%d %H:%M', started)} to {time.strftime('%H:%M %Z')}; at the start: {before}; "
+        f"at the end: {after}.",
     ])
 
 
@@ -348,15 +349,17 @@ def main():
         if not os.access(program, os.X_OK):
             sys.exit(f"bench: {program} is missing; build it first")
     before = busy_state()
+    started = time.localtime()
     rows = []
+    keys = [k.strip().upper() for k in args.only.split(",") if k.strip()]
     steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6, "B7": soak.benchmark,
              "B8": update.benchmark, "B9": b9}
-    for key in [k.strip().upper() for k in args.only.split(",") if k.strip()]:
+    for key in keys:
         log(f"{key} ...")
         rows += steps[key](run, plan)
     after = busy_state()
 
-    block = report.results_block(rows, args.command, machine_text(before, after), run.notes)
+    block = report.results_block(rows, args.command, machine_text(before, after, started), run.notes)
     print(block)
     if args.out:
         try:
@@ -365,7 +368,8 @@ def main():
         except FileNotFoundError:
             document = ""
         with open(args.out, "w", encoding="utf-8") as f:
-            f.write(report.merge_into(document, block))
+            # The other benchmarks keep the rows of the run that measured them last; the summary is made again.
+            f.write(report.merge_into(document, block, keys))
         log(f"table written to {args.out}")
     if not [r for r in rows if r.samples]:
         sys.exit("bench: nothing was measured")

@@ -68,5 +68,56 @@ class MergeTest(unittest.TestCase):
         self.assertTrue(merged.endswith(report.END_MARK + "\n"))
 
 
+
+def run(key, median, date, goal=True, note=None):
+    row = report.Row(key, f"{key} figure", "s", [median], goal_kind="max" if goal else None, goal=9.0,
+                     goal_text="≤ 9 s" if goal else "")
+    return report.results_block([row], f"bench/run --only {key}", f"Run on {date}; quiet.", [note] if note else [])
+
+
+PAGE = f"# Performance\n\n{report.SUMMARY_BEGIN}\n{report.SUMMARY_END}\n\nText.\n"
+
+
+class SummaryTest(unittest.TestCase):
+    def test_a_run_replaces_only_the_rows_of_what_it_measured(self):
+        first = report.results_block(
+            [report.Row("B1", "one", "s", [1.0], goal_kind="max", goal=2, goal_text="≤ 2 s"),
+             report.Row("B2", "two", "s", [3.0], goal_kind="max", goal=2, goal_text="≤ 2 s")],
+            "bench/run", "Run on 2026-01-01 10:00 UTC.", ["B1 per run: 1.0", "B2 per run: 3.0"])
+        page = report.merge_into(PAGE, first, ["B1", "B2"])
+        page = report.merge_into(page, run("B2", 1.5, "2026-01-02 11:00 UTC"), ["B2"])
+        rows = report.results(page)
+        self.assertEqual([(r["#"], r["Median"], r["Run"]) for r in rows],
+                         [("B1", "1.000", "2026-01-01 10:00"), ("B2", "1.500", "2026-01-02 11:00")])
+        self.assertIn("- B1 per run: 1.0", page)
+        self.assertNotIn("B2 per run: 3.0", page)
+        self.assertEqual(report.check(page), [])
+        self.assertIn("| B2 | B2 figure | 1.500 s | – | ≤ 9 s | met | 2026-01-02 11:00 |", page)
+
+    def test_a_run_that_loses_every_row_goes_and_rows_added_by_hand_are_summed_up(self):
+        page = report.merge_into(PAGE, run("B1", 1.0, "2026-01-01 10:00 UTC"), ["B1"])
+        page = report.merge_into(page, run("B1", 2.0, "2026-01-03 10:00 UTC"), ["B1"])
+        self.assertEqual(page.count(report.RUN_START), 1)
+        page = page.replace("| B1 | B1 figure", "| B10 | added | s | 1 | 4.000 | 4.000 | 4.000 | – | – | ≤ 5 s | met |"
+                            "\n| B1 | B1 figure")
+        self.assertEqual(report.check(page)[0].split(";")[0], "the summary is not the one the results make")
+        page = report.with_summary(page)
+        self.assertEqual(report.check(page), [])
+        summary = page[page.index(report.SUMMARY_BEGIN):page.index(report.SUMMARY_END)]
+        self.assertLess(summary.index("| B1 |"), summary.index("| B10 |"))
+
+    def test_the_text_cites_only_figures_of_the_results(self):
+        page = report.merge_into(PAGE, run("B6", 0.083, "2026-01-01 10:00 UTC"), ["B6"])
+        good = page.replace("Text.", "Idle (B6: 0.083 % of a core); on 2025-12-01 B6 read 0.283 %.")
+        self.assertEqual(report.check(good), [])
+        bad = page.replace("Text.", "Idle (B6: 0.07 % of a core).")
+        self.assertEqual(len(report.check(bad)), 1)
+        self.assertIn('"B6: 0.07"', report.check(bad)[0])
+
+    def test_info_rows_are_no_goals(self):
+        page = report.merge_into(PAGE, run("B3", 5.0, "2026-01-01 10:00 UTC", goal=False), ["B3"])
+        self.assertNotIn("| B3 |", page[:page.index(report.SUMMARY_END)])
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -92,7 +92,7 @@ def prepare_release(runner, missing, key=None, cache={}):
     shutil.copy2(runner.pagewell, os.path.join(source, NAME))
     release = os.path.join(base, "release")
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-    subprocess.run([os.path.join(root, "deploy", "make-release"), source, release, "--tag", RELEASE_TAG,
+    subprocess.run([os.path.join(root, "deploy", "make-release"), source, release, "--local", "--tag", RELEASE_TAG,
                     "--file-version", RELEASE_FILE_VERSION, "--files", NAME] + (["--sign", key] if key else []),
                    check=True, timeout=120, stdout=subprocess.DEVNULL)
     if missing:

@@ -44,7 +44,7 @@ count() { tail -n +"$from" "$log" | grep -c "GET /$1" || true; }
 files() { ls -A "$work/installed" | grep -vx "${1:-update.lock}" | tr '\n' ' '; }
 # A release of the new folder, and an installed Pagewell (the build's, one byte longer) with its settings.
 release() {
-    "$src/deploy/make-release" "$work/new" "$work/release" --tag v-next --file-version 65535.0.0.0 "$@" >/dev/null
+    "$src/deploy/make-release" "$work/new" "$work/release" --local --tag v-next --file-version 65535.0.0.0 "$@" >/dev/null
     "$src/deploy/serve" start "$work/release" "$port" "$work/server"
 }
 install() {

@@ -15,7 +15,7 @@ listing=$(tar -tvzf "$out/$name.tar.gz" | awk '$1 !~ /^d/ { print $1, $6 }' | se
 [ "$listing" = "$(printf '%s %s\n' $expected | sort -k2)" ] || fail "package holds: $listing"
 tar -xzf "$out/$name.tar.gz" -C "$out"
 folder=$out/$name
-"$src/deploy/make-release" "$folder" "$out/release" | grep -q "file version v$version," ||
+"$src/deploy/make-release" "$folder" "$out/release" --local | grep -q "file version v$version," ||
     fail "the packaged Pagewell does not carry its file version $version"
 desktop-file-validate "$folder/pagewell.desktop" || fail "the shipped desktop entry is not valid"
 # Any argument but its own ends Pagewell before a window opens, with its usage as the last line.

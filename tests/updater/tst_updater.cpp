@@ -110,7 +110,7 @@ void TestUpdater::initTestCase()
     m_vendorKey = QString::fromLatin1(readFile(keys + "/vendor.pub").split('\n').value(1));
     QVERIFY(QDir().mkpath(keys + "/new") && writeFile(keys + "/new/Pagewell", "#!/bin/sh\n# the new program\n"));
     m_nginxHost = RawServer::refusingHost();
-    QVERIFY(run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 >/dev/null && "
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release --local --tag v1.7 --file-version 1.7.0.0 >/dev/null && "
                 "\"$SRC\"/deploy/serve start release " +
                     m_nginxHost.section(':', 1) + " nginx",
                 keys, {"SRC=" SOURCE_DIR}));
@@ -394,9 +394,9 @@ void TestUpdater::signedRelease()
     QFETCH(QString, key);
     QFETCH(QString, reason);
     const QString keys = m_keys.path();
-    QVERIFY(
-        run("\"$SRC\"/deploy/make-release new release --tag v1.7 --file-version 1.7.0.0 --sign vendor.key >/dev/null",
-            keys, {"SRC=" SOURCE_DIR}));
+    QVERIFY(run("\"$SRC\"/deploy/make-release new release --local --tag v1.7 --file-version 1.7.0.0 --sign vendor.key "
+                ">/dev/null",
+                keys, {"SRC=" SOURCE_DIR}));
     QVERIFY(run(tamper, keys + "/release"));
     const QString name = QString::fromUtf8(readFile(keys + "/release/texts/file-list.txt")).section('|', 0, 0);
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
