@@ -7,9 +7,10 @@ prepare_release() runs outside the namespaces; run() is called by case.py inside
 reference server is started on the configured port; benchmark() plans the runs and makes the rows.
 
 The stop is the old Pagewell's exit, which the case sees at once, since it started that process and waits on it; the
-updater stops it with SIGKILL, so exit and stop are one moment. The requests are read from nginx's timed log
-(PAGEWELL_SERVE_TIMED_LOG=1: the millisecond each request began on the wall clock), so the exit is taken on the
-wall clock too.
+updater asks it to end (SIGTERM), and it saves its settings and exits, so the time it takes to close is counted before
+the stop, in the longest gap between its refreshes (an info row), not in the downtime. The requests are read from
+nginx's timed log (PAGEWELL_SERVE_TIMED_LOG=1: the millisecond each request began on the wall clock), so the exit is
+taken on the wall clock too.
 """
 
 import os
