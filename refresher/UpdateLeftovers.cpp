@@ -4,6 +4,8 @@
 #include "Rollback.h"
 #include "platform/Platform.h"
 
+#include <QCoreApplication>
+#include <QFileInfo>
 #include <QLockFile>
 
 namespace {
@@ -24,7 +26,11 @@ void UpdateLeftovers::settle()
 {
     // Held only for these few file operations, so that no updater starts on the folder meanwhile.
     if (const std::unique_ptr<QLockFile> lock = Rollback::lockFolder()) {
-        Rollback::settle(refresherProgram(), true);
+        // Started from where a failed rollback left the old program, this one is not the program in place.
+        const QString program = refresherProgram();
+        const bool runsFromKept = QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath() ==
+                                  QFileInfo(Rollback::keptPath(program)).canonicalFilePath();
+        Rollback::settle(program, !runsFromKept || !Platform::processesOf(program).isEmpty());
         Rollback::removeTransferLeftovers();
         return;
     }

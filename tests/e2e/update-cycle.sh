@@ -42,6 +42,13 @@ from=1
 count() { tail -n +"$from" "$log" | grep -c "GET /$1" || true; }
 # The folder's files; the lock of an updater still alive is none of its leftovers.
 files() { ls -A "$work/installed" | grep -vx "${1:-update.lock}" | tr '\n' ' '; }
+# Pagewell asks for the user's page n more times within s seconds.
+refreshes() { local n=$(($(count 'page?rn=') + $1)); waitfor "$2" '[ "$(count "page?rn=")" -ge $n ]' "$3"; }
+# Which program the folder holds, old or new.
+program() {
+    cmp -s "$work/installed/Pagewell" "$work/new/Pagewell" && echo new ||
+        { cmp -s "$work/installed/Pagewell" "${1:-$work/old}" && echo old || echo neither; }
+}
 # A release of the new folder, and an installed Pagewell (the build's, one byte longer) with its settings.
 release() {
     "$src/deploy/make-release" "$work/new" "$work/release" --local --tag v-next --file-version 65535.0.0.0 "$@" >/dev/null
@@ -50,7 +57,7 @@ release() {
 install() {
     rm -rf "$work/installed"/*
     cp "$updater" "$work/installed/update"
-    { cat "$bin/Pagewell"; echo "installed copy"; } >"$work/installed/Pagewell"
+    { cat "$bin/Pagewell"; echo "installed copy"; } | tee "$work/old" >"$work/installed/Pagewell"
     chmod 755 "$work/installed/Pagewell"
     printf '[x]\r\nTEXT2=%s/page\r\nTEXT1=600\r\n' "$rhost" >"$work/installed/user.ini"
 }
@@ -59,12 +66,12 @@ if [ "$mode" = kill ]; then
     # A program that runs (through its watch), 4 MiB long.
     { printf '#!/bin/sh\nexec sleep 60\n'; head -c $((4 << 20)) /dev/urandom; } >"$work/new/Pagewell"
     chmod 755 "$work/new/Pagewell"
-    printf 'old program\n' >"$work/old"
-    chmod 755 "$work/old"
+    printf 'old program\n' >"$work/old-program"
+    chmod 755 "$work/old-program"
     PAGEWELL_SERVE_LIMIT_RATE=4m release
     old=0 new=0
     for run in $(seq 24); do
-        cp -p "$work/old" "$work/installed/Pagewell"
+        cp -p "$work/old-program" "$work/installed/Pagewell"
         cp "$updater" "$work/installed/update"
         # Each run starts from an installed program, not from the last one's watch cut short (which the next run
         # settles, here by a rollback and a hold that would end every later run before its download).
@@ -73,9 +80,8 @@ if [ "$mode" = kill ]; then
         sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 7.5 * r / 32767 }')"
         kill -KILL $! 2>/dev/null || true
         wait $! 2>/dev/null || true
-        if cmp -s "$work/installed/Pagewell" "$work/old"; then old=$((old + 1))
-        elif cmp -s "$work/installed/Pagewell" "$work/new/Pagewell"; then new=$((new + 1))
-        else fail "kill $run left a program that is neither the old nor the new one"; fi
+        case $(program "$work/old-program") in old) old=$((old + 1)) ;; new) new=$((new + 1)) ;;
+            *) fail "kill $run left a program that is neither the old nor the new one" ;; esac
     done
     [ "$(ls -A "$work/installed" | grep -c '\.part$')" -le 1 ] || fail "killed transfers piled up: $(ls -A "$work/installed")"
     echo "24 kills: $old left the old program, $new the new one"
@@ -94,8 +100,7 @@ if [ "$mode" = loop ]; then
         sleep 20
         [ "$(count 'updata/\(update\|setup\|Pagewell\) ')" -le 1 ] || fail "$list: fetched more than once"
         [ "$(count 'updata/updata.asp?v=')" = 1 ] || fail "$list: more than one updater asked the server"
-        pages=$(count 'page?rn=')
-        waitfor 5 '[ "$(count "page?rn=")" -ge $((pages + 3)) ]' "$list: Pagewell does not refresh"
+        refreshes 3 5 "$list: Pagewell does not refresh"
         [ "$(pgrep -c -x Pagewell)" = 1 ] || fail "$list: not one Pagewell running"
         [ "$list" = "update|Pagewell" ] || [ -f "$work/installed/update.hold" ] || fail "$list: the release was not held"
         pkill -x Pagewell; pkill -x update || true
@@ -122,20 +127,14 @@ if [ "$mode" = sweep ]; then
             : >"$work/release/texts/refresher-version.txt"
             waitfor 30 '! pgrep -x update >/dev/null' "$cut/$how: the updater was not cut"
             sleep 1
-            started=running
-            if ! pgrep -x Pagewell >/dev/null; then
-                started="started at login"
-                "$work/installed/Pagewell" --start >/dev/null 2>&1 &
-            fi
-            pages=$(count 'page?rn=')
-            waitfor 30 '[ "$(count "page?rn=")" -ge $((pages + 2)) ]' "$cut/$how: Pagewell does not refresh"
+            pgrep -x Pagewell >/dev/null && started=running || started="started at login"
+            [ "$started" = running ] || { "$work/installed/Pagewell" --start >/dev/null 2>&1 & }
+            refreshes 2 30 "$cut/$how: Pagewell does not refresh"
+            now=$(program) && [ "$now" != neither ] || fail "$cut/$how: the program is neither the old nor the new one"
             waitfor 10 '[ "$(files none)" = "Pagewell update user.ini " ]' "$cut/$how: left $(files none)"
             [ "$(pgrep -c -x Pagewell)" = 1 ] || fail "$cut/$how: not one Pagewell running"
-            if cmp -s "$work/installed/Pagewell" "$work/new/Pagewell"; then program=new
-            elif cmp -s "$work/installed/Pagewell" <(cat "$bin/Pagewell"; echo "installed copy"); then program=old
-            else fail "$cut/$how: the program is neither the old nor the new one"; fi
             echo "| $cut | $([ $how = power ] && echo "every process (power cut)" || echo "the updater") | $started |" \
-                "$program | nothing |"
+                "$now | nothing |"
             pkill -x Pagewell
             waitfor 10 '! pgrep -x Pagewell >/dev/null' "$cut/$how: Pagewell did not end"
         done
@@ -161,19 +160,18 @@ if [ "$mode" = rollback ]; then
     # The updater it starts finds the first one still there (its box open) and ends without asking anything.
     waitfor 20 '[ "$(count "updata/pagewell/auto.asp")" -ge 1 ]' "the restored Pagewell never checked again"
     sleep 2
-    cmp -s "$work/installed/Pagewell" <(cat "$bin/Pagewell"; echo "installed copy") || fail "the old Pagewell is not back"
+    [ "$(program)" = old ] || fail "the old Pagewell is not back"
     [ "$(cat "$work/installed/update.hold")" = v65535.0.0.0 ] || fail "the release was not held"
     [ "$(count "updata/updata.asp")$(count "updata/Pagewell ")" = 01 ] || fail "the held release was fetched again"
-    stopped=$(count 'page?rn=')
-    waitfor 30 '[ "$(count "page?rn=")" -ge $((stopped + 3)) ]' "the restored Pagewell does not refresh the user's page"
+    refreshes 3 30 "the restored Pagewell does not refresh the user's page"
     pgrep -a -x Pagewell | grep -q -- "--interval=2 --start" || fail "the restored Pagewell lost its state"
     [ "$(files)" = "Pagewell update update.hold user.ini " ] || fail "stray files: $(files)"
     echo "rollback passed"
     exit 0
 fi
 waitfor 20 '! kill -0 "$first" 2>/dev/null' "the old Pagewell was not stopped"
-stopped=$(count 'page?rn=') since=$EPOCHREALTIME
-waitfor 30 '[ "$(count "page?rn=")" -ge $((stopped + 3)) ]' "the new Pagewell does not refresh the user's page"
+since=$EPOCHREALTIME
+refreshes 3 30 "the new Pagewell does not refresh the user's page"
 pgrep -a -x Pagewell | grep -q -- "--interval=2 --start" ||
     fail "the new Pagewell was not handed the old one's state: $(pgrep -a -x Pagewell)"
 # Ended by the session within its watch, it saves what it shows, and nothing is rolled back.
@@ -182,7 +180,7 @@ waitfor 40 '! pgrep -x update >/dev/null' "the updater did not end its watch"
 [ -z "$key" ] || awk -v s="$since" -v e="$EPOCHREALTIME" 'BEGIN { exit !(e - s >= 29.5) }' ||
     fail "the watch ended before 30 s"
 [ -z "$key" ] || pgrep -x Pagewell >/dev/null || fail "the new Pagewell is not running"
-cmp -s "$work/installed/Pagewell" "$work/new/Pagewell" || fail "the installed Pagewell is not the release's"
+[ "$(program)" = new ] || fail "the installed Pagewell is not the release's"
 [ -x "$work/installed/Pagewell" ] || fail "the new Pagewell lost its permission bits"
 [ "$(files none)" = "Pagewell update user.ini " ] || fail "stray files: $(files none)"
 grep -q "TEXT2=http://$rhost/page" "$work/installed/user.ini" && grep -q "TEXT1=2" "$work/installed/user.ini" ||

@@ -454,6 +454,7 @@ void TestUpdater::handOver_data()
         QTest::newRow(name) << QString(list) << QString(refresher) << refused << events << shown << entries;
     };
     // refused: the replace calls refused, negative where the refusal may clear by itself.
+    row("window closed in the pause", "Pagewell", "closed", {}, {}, "", {"Pagewell"});
     row("locked for a moment", "Pagewell", "", {-1, -2, -3},
         {"stop Pagewell", "replace", "replace", "replace", "replace", handed}, "", {"Pagewell"});
     row("refused", "Pagewell", "", {1}, {"stop Pagewell", "replace", handed}, u"更新失败：无法替换"_qs, held);
@@ -503,6 +504,13 @@ void TestUpdater::handOver()
     QVERIFY(second.Form_Load() && second.Label2->text().contains(u"另一个更新程序"_qs));
     QCOMPARE(events().size(), asked);
     w->setAutoCloseMsForTesting(100);
+    // Closed in the pause before the hand-over, the complete file goes with the window, and nothing is stopped.
+    if (refresher == "closed") {
+        w->close();
+        QVERIFY(eventsStartingWith("stop ").isEmpty());
+        QCOMPARE(m_folder->entries(), entries);
+        return;
+    }
     int calls = 0;
     w->handOver()->setReplaceForTesting([&](const QString& from, const QString& to, QString* error, bool* clears) {
         events().append("replace");
