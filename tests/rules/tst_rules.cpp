@@ -105,9 +105,9 @@ private slots:
         QTEST(!state ? "refused" : !*state ? "" : (*state)->arguments().join(' '), "handed");
     }
 
-    // Events at monotonic times (ms), "/n" when the next timed refresh is n ms away: a renderer crash, a load that
-    // succeeded, failed on the way, got an HTTP status or met a refused certificate. Each gets its wait before asking
-    // again.
+    // Events at monotonic times (ms), "/n" when the next timed refresh is n ms away, "+v" for a Retry-After of v: a
+    // renderer crash, a load that succeeded, failed on the way, got an HTTP status or met a refused certificate. Each
+    // gets its wait before asking again.
     void reloadBackoff_data()
     {
         QTest::addColumn<QString>("events");
@@ -123,8 +123,12 @@ private slots:
             << "fail@0/5000 fail@5000/120000 fail@15000/10000 fail@25000/10001 crash@25000"
             << "none 10000 none 10000 0";
         QTest::newRow("a success, the server's word or a refused certificate ends the series")
-            << "fail@0 ok@5000 fail@9000 400@14000 fail@15000 499@16000 500@17000 cert@18000 fail@18000"
-            << "5000 none 5000 none 5000 none 5000 none 5000";
+            << "fail@0 ok@5000 fail@9000 400@14000 fail@15000 404@16000 500@17000 cert@18000 fail@18000 499@19000"
+            << "5000 none 5000 none 5000 none 5000 none 5000 none";
+        QTest::newRow("408 and 429 as a 5xx; Retry-After in seconds if longer, up to a minute, not past a refresh")
+            << "429@0 408@5000 429+2@15000 429+30@25000 503+600@55000 429+50@105000/45000 429+3e1@115000 "
+               "429+99999999999@116000 429+9999999999@117000"
+            << "5000 10000 10000 30000 60000 none 10000 10000 60000";
     }
     void reloadBackoff()
     {
@@ -132,15 +136,19 @@ private slots:
         ReloadBackoff backoff;
         QStringList waits;
         for (const QString& event : events.split(u' ')) {
-            const QString what = event.section(u'@', 0, 0);
+            const QString what = event.section(u'@', 0, 0).section(u'+', 0, 0);
             const qint64 at = event.section(u'@', 1).section(u'/', 0, 0).toLongLong();
             using Kind = ReloadBackoff::ErrorKind;
             const Kind kind = what == "fail" ? Kind::Other : what == "cert" ? Kind::Certificate : Kind::HttpStatus;
             const auto refresh =
                 event.contains(u'/') ? std::optional(event.section(u'/', 1).toLongLong()) : std::nullopt;
-            waits.append(shown(what == "crash"
-                                   ? backoff.delayAfterCrash(at)
-                                   : backoff.delayAfterLoad({what == "ok", kind, what.toInt()}, at, refresh)));
+            const auto retryAfter =
+                event.contains(u'+')
+                    ? ReloadBackoff::retryAfterMs(event.section(u'@', 0, 0).section(u'+', 1).toLatin1())
+                    : std::nullopt;
+            waits.append(shown(
+                what == "crash" ? backoff.delayAfterCrash(at)
+                                : backoff.delayAfterLoad({what == "ok", kind, what.toInt(), retryAfter}, at, refresh)));
         }
         QTEST(waits.join(u' '), "waits");
     }
