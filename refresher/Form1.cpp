@@ -376,18 +376,18 @@ void Form1::startUp(const CommandLine::Options& options)
     applyStartOptions(options);
     if (m_updateOffered)
         she();
-    m_checkSchedule.arm(m_clock->now());
+    m_checkSchedule.arm(m_clock->now(), m_clock->monotonicMs());
 }
 
 void Form1::setUpdateCheckPeriodForTesting(qint64 seconds)
 {
     m_checkSchedule.setPeriod(seconds, 0);
-    m_checkSchedule.arm(m_clock->now());
+    m_checkSchedule.arm(m_clock->now(), m_clock->monotonicMs());
 }
 
 void Form1::checkForUpdateAgain()
 {
-    m_checkSchedule.arm(m_clock->now());
+    m_checkSchedule.arm(m_clock->now(), m_clock->monotonicMs());
     // A running refresher must not stop for the server: unlike the start-up check, this one does not block.
     auto* request = new HttpGetRequest(RefreshUrl::updateCheckUrl(RandomToken::next()), BuildConfig::CheckTimeoutMs,
                                        HttpGet::MaxReplyBytes, this);
@@ -404,7 +404,7 @@ void Form1::Timer1_Timer()
 {
     const QDateTime now = m_clock->now();
     Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
-    if (m_checkSchedule.isDue(now))
+    if (m_checkSchedule.isDue(now, m_clock->monotonicMs()))
         checkForUpdateAgain();
     if (m_schedule.isDue(now, m_clock->monotonicMs()))
         runTimedRefresh();

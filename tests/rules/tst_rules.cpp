@@ -1,5 +1,6 @@
 // Guards the rules: refresh URL and token, interval, when a page is asked for again, versions in both modes,
 // names, lengths, bar, pause.
+#include "CheckSchedule.h"
 #include "ContentLength.h"
 #include "FileList.h"
 #include "HandedState.h"
@@ -13,6 +14,8 @@
 
 #include <QFile>
 #include <QTest>
+
+#include <algorithm>
 
 using Outcome = VersionDecision::Outcome;
 using Policy = VersionDecision::Policy;
@@ -151,6 +154,32 @@ private slots:
                                 : backoff.delayAfterLoad({what == "ok", kind, what.toInt(), retryAfter}, at, refresh)));
         }
         QTEST(waits.join(u' '), "waits");
+    }
+
+    // The daily check at its real period, a day plus up to an hour drawn anew each time, comes due by whichever clock
+    // gets there first: the wall clock jumps by `jump` seconds once it is armed.
+    void checkSchedule_data()
+    {
+        QTest::addColumn<qint64>("jump");
+        QTest::newRow("wall clock as it was") << qint64(0);
+        QTest::newRow("set back an hour") << qint64(-3600);
+        QTest::newRow("set forward an hour") << qint64(3600);
+    }
+    void checkSchedule()
+    {
+        QFETCH(qint64, jump);
+        const QDateTime t0(QDate(2026, 12, 31), QTime(23, 0));
+        CheckSchedule schedule;
+        QList<qint64> waits;
+        for (int i = 0; i < 200; ++i) {
+            schedule.arm(t0, 1000);
+            waits.append(t0.secsTo(*schedule.next()));
+            const auto dueAfter = [&](qint64 s) { return schedule.isDue(t0.addSecs(s + jump), 1000 + s * 1000); };
+            const qint64 due = waits.last() - std::max<qint64>(jump, 0);
+            QVERIFY(!dueAfter(due - 1) && dueAfter(due));
+        }
+        const auto [shortest, longest] = std::minmax_element(waits.cbegin(), waits.cend());
+        QVERIFY(*shortest >= 86400 && *longest < 86400 + 3600 && *longest - *shortest > 1800);
     }
 
     void updaterVersion_data()
