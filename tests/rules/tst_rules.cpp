@@ -9,6 +9,7 @@
 #include "RandomToken.h"
 #include "RefreshUrl.h"
 #include "ReloadBackoff.h"
+#include "ShownPage.h"
 #include "StartPause.h"
 #include "VersionDecision.h"
 
@@ -54,6 +55,10 @@ private slots:
         const RefreshUrl::Target target = RefreshUrl::build(typed, QStringLiteral("T"));
         QTEST(target.fieldText, "field");
         QTEST(target.url, "url");
+        // The same page whatever its token; another address is another page.
+        const QString key = RefreshUrl::pageKey(QUrl(target.url));
+        QVERIFY(key == RefreshUrl::pageKey(QUrl(target.fieldText)) &&
+                key != RefreshUrl::pageKey(QUrl(target.fieldText + 'x')));
     }
 
     void freshToken()
@@ -180,6 +185,77 @@ private slots:
         }
         const auto [shortest, longest] = std::minmax_element(waits.cbegin(), waits.cend());
         QVERIFY(*shortest >= 86400 && *longest < 86400 + 3600 && *longest - *shortest > 1800);
+    }
+
+    // What the view shows through refreshes of page a ("a@y": asked for with the view scrolled to y): "P" when a
+    // picture is taken first, then where the new document is brought to; how each load ended ("ok", an HTTP status,
+    // the engine's network errors by name, "never" arrived); a link followed to another page, a crashed renderer.
+    void shownPage_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("strip");
+        QTest::newRow("at start a failure shows as now; the first good page starts at the top") << "a@0 refused a@0 ok"
+                                                                                                << "-,engine,-,live"
+                                                                                                << "";
+        QTest::newRow("a failed refresh keeps the last good page, scrolled as it was, until one succeeds")
+            << "a@0 ok a@300 refused a@0 reset a@0 empty a@0 timeout a@0 name a@0 never a@0 503 a@0 429 a@0 408 a@0 ok "
+               "a@120 ok"
+            << "-,live,P300,kept:连接被拒绝,-300,kept:连接被重置,-300,kept:服务器没有应答,-300,kept:连接超时,-300,"
+               "kept:找不到服务器,-300,kept:等待页面超时,-300,kept:服务器返回 503,-300,kept:服务器返回 429,-300,"
+               "kept:服务器返回 408,-300,live,P120,live"
+            << "刷新失败（服务器返回 408），显示的是 2026-12-31 23:52:00 的页面，正在重试";
+        QTest::newRow("the server's word and a refused certificate show as now")
+            << "a@0 ok a@50 404 a@0 refused a@0 ok a@60 cert"
+            << "-,live,P50,engine,-50,engine,-50,live,P60,engine"
+            << "";
+        QTest::newRow("another address starts at the top, with nothing kept")
+            << "a@0 ok a@200 ok b@300 refused b@0 ok a@0 refused"
+            << "-,live,P200,live,-,engine,-,live,-,engine"
+            << "";
+        QTest::newRow("a load replacing one under way keeps the picture; a page left by a link or a crash leaves none")
+            << "a@0 ok a@300 a@0 other a@0 ok link:a/#x a@10 ok link:c a@0 refused a@0 ok crash a@0 refused"
+            << "-,live,P300,-300,kept:网络错误 -999,-300,live,P10,live,-10,engine,-10,live,-10,engine"
+            << "刷新失败（网络错误 -999），显示的是 23:52:00 的页面，正在重试";
+    }
+    void shownPage()
+    {
+        QFETCH(QString, events);
+        using Kind = ReloadBackoff::ErrorKind;
+        const QHash<QString, ReloadBackoff::LoadEnd> ends{
+            {"ok", {true, Kind::HttpStatus, 200}},   {"refused", {false, Kind::Other, -102}},
+            {"reset", {false, Kind::Other, -101}},   {"empty", {false, Kind::Other, -324}},
+            {"timeout", {false, Kind::Other, -118}}, {"name", {false, Kind::Other, -105}},
+            {"never", {false, Kind::NeverBegan, 0}}, {"cert", {false, Kind::Certificate, -200}},
+            {"other", {false, Kind::Other, -999}}};
+        ShownPage page;
+        QStringList shown;
+        QDateTime now(QDate(2026, 12, 31), QTime(23, 50));
+        for (const QString& event : events.split(u' ')) {
+            const QUrl url(u"http://x.org/"_qs + event.section(u'@', 0, 0).section(u':', -1));
+            now = now.addSecs(60);
+            if (event.contains(u'@')) {
+                const ShownPage::Ask ask =
+                    page.asking(QUrl(url.toString() + "?rn=" + QString::number(now.toSecsSinceEpoch())),
+                                {0, event.section(u'@', 1).toDouble()});
+                shown.append((ask.takePicture ? "P" : "-") + (ask.scrollTo ? QString::number(ask.scrollTo->y()) : ""));
+            } else if (event.startsWith(u"link:")) {
+                page.urlShown(url);
+            } else if (event == u"crash") {
+                page.rendererEnded();
+            } else {
+                const auto end = ends.value(event, {false, Kind::HttpStatus, event.toInt()});
+                const ShownPage::Show show = page.loadEnded(end, now);
+                shown.append(show == ShownPage::Show::Live ? u"live"_qs
+                             : show == ShownPage::Show::Engine
+                                 ? u"engine"_qs
+                                 : "kept:" + page.strip().section(u'（', 1).section(u'）', 0, 0));
+            }
+        }
+        QTEST(shown.join(u','), "shown");
+        QFETCH(QString, strip);
+        if (!strip.isEmpty())
+            QCOMPARE(page.strip(), strip);
     }
 
     void updaterVersion_data()
