@@ -12,6 +12,7 @@
 #include "IntervalParser.h"
 #include "MessageBox.h"
 #include "Module1.h"
+#include "PageKeeper.h"
 #include "ProcessLauncher.h"
 #include "ProgramFolder.h"
 #include "RandomToken.h"
@@ -122,6 +123,8 @@ void Form1::createControls()
     Image1->setPixmap(Artwork::banner());
     Image1->setCursor(Qt::PointingHandCursor);
 
+    m_keeper = new PageKeeper(WebBrowser1, this);
+
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, WebBrowser1);
     setTabOrder(WebBrowser1, Text2);
@@ -142,14 +145,8 @@ void Form1::createControls()
     connect(page, &QWebEnginePage::loadingChanged, this, &Form1::loadChanged);
     // The document has begun to arrive once the engine has committed it, which gives the page a title of its own,
     // or reports progress past the 10 % it starts a load with; from then on the page loads as long as it likes.
-    connect(page, &QWebEnginePage::titleChanged, &m_arrival, &QTimer::stop);
-    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) {
-        if (percent > 10)
-            m_arrival.stop();
-    });
-    m_arrival.setSingleShot(true);
-    m_arrival.setInterval(ReloadBackoff::ArrivalLimitMs);
-    connect(&m_arrival, &QTimer::timeout, this, &Form1::pageNeverArrived);
+    connect(page, &QWebEnginePage::titleChanged, this, [this] { m_arrived = true; });
+    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) { m_arrived = m_arrived || percent > 10; });
 
     // The tick runs from the start; the event loop delivers it only after start-up has finished.
     Timer1->start();
@@ -165,10 +162,14 @@ void Form1::setNavigatorForTesting(Navigator navigator)
     m_navigator = std::move(navigator);
 }
 
-void Form1::setLoadTimingForTesting(qint64 firstRetryMs, int arrivalLimitMs)
+void Form1::setFirstRetryForTesting(qint64 firstRetryMs)
 {
     m_backoff = ReloadBackoff(firstRetryMs);
-    m_arrival.setInterval(arrivalLimitMs);
+}
+
+QString Form1::failureStrip() const
+{
+    return m_keeper->strip();
 }
 
 void Form1::navigate(const QString& url)
@@ -186,6 +187,7 @@ void Form1::askFor(const QUrl& url)
         m_navigator(url);
         return;
     }
+    m_keeper->asking(url);
     WebBrowser1->setUrl(url);
     watchLoad();
 }
@@ -193,7 +195,8 @@ void Form1::askFor(const QUrl& url)
 void Form1::watchLoad()
 {
     m_loadWatched = true;
-    m_arrival.start();
+    m_arrived = false;
+    m_askedAtMs = m_clock->monotonicMs();
 }
 
 void Form1::loadChanged(const QWebEngineLoadingInfo& info)
@@ -204,12 +207,19 @@ void Form1::loadChanged(const QWebEngineLoadingInfo& info)
     if (info.status() == Info::LoadStartedStatus || info.status() == Info::LoadStoppedStatus || !m_loadWatched)
         return;
     m_loadWatched = false;
-    m_arrival.stop();
     using Kind = ReloadBackoff::ErrorKind;
     const Kind kind = info.errorDomain() == Info::HttpStatusCodeDomain     ? Kind::HttpStatus
                       : info.errorDomain() == Info::CertificateErrorDomain ? Kind::Certificate
                                                                            : Kind::Other;
-    loadEnded({info.status() == Info::LoadSucceededStatus, kind, info.errorCode()});
+    ReloadBackoff::LoadEnd end{info.status() == Info::LoadSucceededStatus, kind, info.errorCode()};
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    // Qt tells a load's response headers from 6.6 on; before that a Retry-After cannot be read.
+    const QMultiMap<QByteArray, QByteArray> headers = info.responseHeaders();
+    for (auto header = headers.cbegin(); header != headers.cend(); ++header)
+        if (header.key().compare("Retry-After", Qt::CaseInsensitive) == 0)
+            end.retryAfterMs = ReloadBackoff::retryAfterMs(header.value());
+#endif
+    loadEnded(end);
 }
 
 void Form1::pageNeverArrived()
@@ -218,11 +228,12 @@ void Form1::pageNeverArrived()
     // all were well. Its report of the stop is passed over: this is the failure.
     m_loadWatched = false;
     WebBrowser1->stop();
-    loadEnded({});
+    loadEnded({false, ReloadBackoff::ErrorKind::NeverBegan});
 }
 
 void Form1::loadEnded(const ReloadBackoff::LoadEnd& end)
 {
+    m_keeper->loadEnded(end, m_clock->now());
     const qint64 now = m_clock->monotonicMs();
     const std::optional<qint64> delay = m_backoff.delayAfterLoad(end, now, m_schedule.msUntilDue(m_clock->now(), now));
     if (!delay)
@@ -251,7 +262,7 @@ void Form1::deng()
     const RefreshUrl::Target target = RefreshUrl::build(Text2->text(), RandomToken::next());
     if (Text2->text() != target.fieldText)
         Text2->setText(target.fieldText);
-    // The browser view loads in its own time and shows its own error page; nothing here waits or looks.
+    // The browser view loads in its own time; how the load ends is watched, not waited for.
     navigate(target.url);
 }
 
@@ -406,6 +417,8 @@ void Form1::Timer1_Timer()
     Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
     if (m_checkSchedule.isDue(now, m_clock->monotonicMs()))
         checkForUpdateAgain();
+    if (m_loadWatched && !m_arrived && ReloadBackoff::arrivalOverdue(m_askedAtMs, m_clock->monotonicMs()))
+        pageNeverArrived();
     if (m_schedule.isDue(now, m_clock->monotonicMs()))
         runTimedRefresh();
 }
@@ -436,6 +449,7 @@ void Form1::rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status)
         return;
     // Left alone, the view stays an empty grey area until someone clicks: with nobody watching, that can be days.
     // Not a timed refresh: the schedule, the run count and the labels are left as they are.
+    m_keeper->rendererEnded();
     m_pendingRetry = false;
     m_recovery.start(int(m_backoff.delayAfterCrash(m_clock->monotonicMs())));
 }
@@ -448,6 +462,7 @@ void Form1::reloadAfterCrash()
     if (WebBrowser1->url().isEmpty())
         return askFor(m_lastTarget);
     m_lastTarget = WebBrowser1->url();
+    m_keeper->asking(m_lastTarget);
     WebBrowser1->reload();
     watchLoad();
 }

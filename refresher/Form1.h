@@ -20,6 +20,7 @@ namespace CommandLine {
 struct Options;
 }
 class ClickableLabel;
+class PageKeeper;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -80,6 +81,8 @@ public:
 
     // The About window while it is open, else null.
     frmAbout* aboutWindow() const { return m_about; }
+    // What the strip over the view says while a refresh has failed and the last good page is kept; else empty.
+    QString failureStrip() const;
 
     // Tests answer the URL prompt themselves (an empty answer stands for Cancel) ...
     using UrlPrompt = std::function<QString(QWidget* parent)>;
@@ -89,8 +92,8 @@ public:
     // ... and may keep the browser view from going anywhere.
     using Navigator = std::function<void(const QUrl& url)>;
     void setNavigatorForTesting(Navigator navigator);
-    // Tests shorten the first retry of a failed load and the wait for a page that never begins to arrive.
-    void setLoadTimingForTesting(qint64 firstRetryMs, int arrivalLimitMs);
+    // Tests shorten the first retry of a failed load.
+    void setFirstRetryForTesting(qint64 firstRetryMs);
 
 signals:
     // Every address the browser view is sent to, the start page included.
@@ -127,8 +130,9 @@ private:
     // The pending reload: after a crash, or a failed load asked for again. A new page replaces it.
     QTimer m_recovery;
     bool m_pendingRetry = false;
-    // Bounds the wait for a page's document to begin to arrive.
-    QTimer m_arrival;
+    // When the watched load was asked for, and whether its document has begun to arrive; the tick bounds the wait.
+    qint64 m_askedAtMs = 0;
+    bool m_arrived = false;
     // A load asked for here has not ended yet; the engine reports loads in the order they were asked for, and a
     // load that replaces one still running takes over its report.
     bool m_loadWatched = false;
@@ -139,4 +143,5 @@ private:
     bool m_placed = false;
     bool m_updateOffered = false;
     CheckSchedule m_checkSchedule;
+    PageKeeper* m_keeper = nullptr;
 };

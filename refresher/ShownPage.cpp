@@ -66,6 +66,7 @@ ShownPage::Show ShownPage::loadEnded(const ReloadBackoff::LoadEnd& end, const QD
         m_good = GoodPage{m_askedKey, now, scroll};
         m_showing = Showing::Good;
         m_pictured = false;
+        m_strip.clear();
         return Show::Live;
     }
     if (ReloadBackoff::isFailure(end) && m_pictured && m_good && m_good->key == m_askedKey) {
@@ -77,7 +78,13 @@ ShownPage::Show ShownPage::loadEnded(const ReloadBackoff::LoadEnd& end, const QD
     }
     m_showing = Showing::Other;
     m_pictured = false;
+    m_strip.clear();
     return Show::Engine;
+}
+
+bool ShownPage::mayKeep() const
+{
+    return m_loading && m_pictured && m_good && m_good->key == m_askedKey;
 }
 
 void ShownPage::urlShown(const QUrl& url)

@@ -45,7 +45,9 @@ public:
     // The renderer ended: the page is gone from the view.
     void rendererEnded();
 
-    // What the strip says while the picture is shown.
+    // Whether the load under way would keep the last good page should it fail, so the picture may go up early.
+    bool mayKeep() const;
+    // What the strip says while the picture is shown after a failure; empty before the first.
     const QString& strip() const { return m_strip; }
 
     // The script, run as each new document is created, that brings it to this scroll position as soon as it is long

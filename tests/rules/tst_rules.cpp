@@ -198,13 +198,13 @@ private slots:
         QTest::newRow("at start a failure shows as now; the first good page starts at the top") << "a@0 refused a@0 ok"
                                                                                                 << "-,engine,-,live"
                                                                                                 << "";
-        QTest::newRow("a failed refresh keeps the last good page, scrolled as it was, until one succeeds")
-            << "a@0 ok a@300 refused a@0 reset a@0 empty a@0 timeout a@0 name a@0 never a@0 503 a@0 429 a@0 408 a@0 ok "
-               "a@120 ok"
-            << "-,live,P300,kept:连接被拒绝,-300,kept:连接被重置,-300,kept:服务器没有应答,-300,kept:连接超时,-300,"
-               "kept:找不到服务器,-300,kept:等待页面超时,-300,kept:服务器返回 503,-300,kept:服务器返回 429,-300,"
-               "kept:服务器返回 408,-300,live,P120,live"
-            << "刷新失败（服务器返回 408），显示的是 2026-12-31 23:52:00 的页面，正在重试";
+        QTest::newRow("a failed refresh keeps the last good page, scrolled as it was")
+            << "a@0 ok a@120 ok a@300 refused a@0 reset a@0 empty a@0 timeout a@0 name a@0 never a@0 503 a@0 429 a@0 "
+               "408"
+            << "-,live,P120,live,P300,kept:连接被拒绝,-300,kept:连接被重置,-300,kept:服务器没有应答,-300,kept:连接超时,"
+               "-300,kept:找不到服务器,-300,kept:等待页面超时,-300,kept:服务器返回 503,-300,kept:服务器返回 429,-300,"
+               "kept:服务器返回 408"
+            << "刷新失败（服务器返回 408），显示的是 2026-12-31 23:54:00 的页面，正在重试";
         QTest::newRow("the server's word and a refused certificate show as now")
             << "a@0 ok a@50 404 a@0 refused a@0 ok a@60 cert"
             << "-,live,P50,engine,-50,engine,-50,live,P60,engine"
@@ -213,10 +213,12 @@ private slots:
             << "a@0 ok a@200 ok b@300 refused b@0 ok a@0 refused"
             << "-,live,P200,live,-,engine,-,live,-,engine"
             << "";
-        QTest::newRow("a load replacing one under way keeps the picture; a page left by a link or a crash leaves none")
-            << "a@0 ok a@300 a@0 other a@0 ok link:a/#x a@10 ok link:c a@0 refused a@0 ok crash a@0 refused"
-            << "-,live,P300,-300,kept:网络错误 -999,-300,live,P10,live,-10,engine,-10,live,-10,engine"
-            << "刷新失败（网络错误 -999），显示的是 23:52:00 的页面，正在重试";
+        QTest::newRow("a page left by a link or a crash leaves no picture; one replacing a load under way keeps it")
+            << "a@0 ok link:a/#x a@10 ok link:c a@0 refused a@0 ok crash a@0 refused a@0 ok a@300 a@0 other a@0 ok "
+               "a@0 other"
+            << "-,live,P10,live,-10,engine,-10,live,-10,engine,-10,live,P300,-300,kept:网络错误 -999,-300,live,P,"
+               "kept:网络错误 -999"
+            << "刷新失败（网络错误 -999），显示的是 0:10:00 的页面，正在重试";
     }
     void shownPage()
     {
@@ -253,9 +255,7 @@ private slots:
             }
         }
         QTEST(shown.join(u','), "shown");
-        QFETCH(QString, strip);
-        if (!strip.isEmpty())
-            QCOMPARE(page.strip(), strip);
+        QTEST(page.strip(), "strip");
     }
 
     void updaterVersion_data()
