@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import loopserver  # noqa: E402
 import procstats  # noqa: E402
+import soak  # noqa: E402
 
 
 
@@ -318,6 +319,69 @@ def case_outage(plan, display, work, server):
             "away_from_start": round(away - started, 1)}
 
 
+def case_refresh_cost(plan, display, work, server):
+    """CPU of the program's process tree per refresh of the soak page at interval 1 s: Pagewell ticked by --start,
+    BaselineView sending its view to the page again every 1000 ms. Counted from `settle` s after the first refresh for
+    `duration` s; the refreshes are the requests for the page with a token that arrived meanwhile."""
+    url = f"http://{plan['host']}{loopserver.SOAK_PAGE}"
+    if plan["program"] == "pagewell":
+        argv = [prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work), "--start"]
+    else:
+        argv = [plan["baseline"], url, "1000"]
+    log = open(os.path.join(work, f"{plan['program']}.log"), "wb")
+    process = subprocess.Popen(argv, env=program_env(display, work), cwd=work, stdout=log, stderr=subprocess.STDOUT,
+                               stdin=subprocess.DEVNULL)
+    log.close()
+
+    def refresh(r):
+        return r.path == loopserver.SOAK_PAGE and "rn=" in r.query
+
+    if server.wait_for(refresh, 60) is None:
+        raise CaseError(f"no refresh of the soak page within 60 s (program exit code {process.poll()})")
+    time.sleep(plan["settle"])
+    meter = procstats.CpuMeter(process.pid)
+    began = time.monotonic()
+    time.sleep(plan["duration"])
+    cpu = meter.seconds_since_start()
+    ended = time.monotonic()
+    refreshes = len([r for r in server.snapshot() if refresh(r) and began <= r.arrived < ended])
+    if not refreshes or process.poll() is not None:
+        raise CaseError(f"{refreshes} refreshes measured (program exit code {process.poll()})")
+    return {"cpu_seconds": cpu, "refreshes": refreshes, "ms_per_refresh": 1000 * cpu / refreshes}
+
+
+def case_drive(plan, display, work, server):
+    """Pagewell refreshed `refreshes` times as fast as the page loads: "打开" clicked each time the soak page has said
+    that it loaded (beacon=1) or was answered 503 (every `fail_every`th answer, which Pagewell shows as its last good
+    page under the strip until the next click brings the page back). The memory of the process tree is read every
+    `sample_every` refreshes."""
+    url = f"http://{plan['host']}{loopserver.SOAK_PAGE}?beacon=1&fail={plan['fail_every']}"
+    process, _ = launch(dict(plan, settings={"url": url, "interval": 1}), display, work)
+    wait_loaded(server, process, 60)
+    window = find_window(display, 15)
+
+    def ended(r):
+        return r.path == loopserver.SOAK_LOADED or (r.path == loopserver.SOAK_PAGE and r.status == 503)
+
+    readings, misses, failed = [], 0, 0
+    began = time.monotonic()
+    for refresh in range(1, plan["refreshes"] + 1):
+        start = server.count()
+        click_open(display, window)
+        end = server.wait_from(start, ended, 20)
+        if process.poll() is not None:
+            raise CaseError(f"Pagewell ended after {refresh} refreshes (exit code {process.returncode})")
+        if end is None:
+            misses += 1
+        elif end.status == 503:
+            failed += 1
+            # The strip goes up once the engine has told the load's end.
+            time.sleep(0.1)
+        if refresh % plan["sample_every"] == 0:
+            readings.append(dict(soak.memory(process.pid), refreshes=refresh, t=round(time.monotonic() - began, 1)))
+    return {"readings": readings, "misses": misses, "failed": failed, "seconds": round(time.monotonic() - began, 1)}
+
+
 def stop_everything(keep=()):
     """Every process here was started by this case; the namespace disappears with it anyway, but stopping them
     in order lets the X server clean up."""
@@ -347,7 +411,7 @@ def case_soak(plan, display, work, server):
 
 
 CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence, "idle": case_idle,
-         "soak": case_soak, "outage": case_outage}
+         "soak": case_soak, "outage": case_outage, "refresh_cost": case_refresh_cost, "drive": case_drive}
 
 
 def main():

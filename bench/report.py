@@ -57,6 +57,16 @@ class Row:
         return "met" if met else "MISSED"
 
 
+def fit(points):
+    """Least-squares slope and intercept of (x, y) points."""
+    n = len(points)
+    mean_x = sum(x for x, _ in points) / n
+    mean_y = sum(y for _, y in points) / n
+    spread = sum((x - mean_x) ** 2 for x, _ in points)
+    slope = sum((x - mean_x) * (y - mean_y) for x, y in points) / spread if spread else 0.0
+    return slope, mean_y - slope * mean_x
+
+
 def fmt(value):
     if value is None:
         return "–"
