@@ -291,7 +291,9 @@ def case_outage(plan, display, work, server):
     """The server away for a while just when Pagewell asks for its page, then back: the time from its return to
     the page shown again. With an interval the outage straddles the first timed refresh (--start ticks 开启, so it
     comes due an interval after the start page); without one the schedule stays off and "打开" is clicked 2 s into
-    the outage. The page is the reference page, whose stylesheet is asked for once its markup is in."""
+    the outage. The page is the reference page, whose stylesheet is asked for once its markup is in. From the moment
+    the server goes away until 15 s after it is back, bench/grabber.py reads the view every 15 ms (below the strip
+    Pagewell puts over its top), to count the readings that show something other than the page."""
     interval, outage = plan.get("interval"), plan["outage"]
     folder_plan = dict(plan, settings={"url": start_url(plan), "interval": interval or 120})
     argv = [prepare_pagewell_folder(folder_plan, work)] + (["--start"] if interval else [])
@@ -301,9 +303,10 @@ def case_outage(plan, display, work, server):
     log.close()
     started = wait_start_page(server, process, 60).arrived
     wait_loaded(server, process, 60)
-    window = None if interval else find_window(display, 15)
+    window = find_window(display, 15)
     if interval:
         time.sleep(max(0.0, started + interval - outage / 2 - time.monotonic()))
+    grabber = watch_view(display, window, outage + 15, work)
     away = time.monotonic()
     server.set_away(True)
     if not interval:
@@ -315,8 +318,39 @@ def case_outage(plan, display, work, server):
     page = server.wait_for(lambda r: r.path == loopserver.START_PAGE and "rn=" in r.query and r.arrived >= back,
                            OUTAGE_LIMIT_S)
     styled = page and server.wait_for(lambda r: r.path == "/bench/ref.css" and r.arrived >= page.arrived, 10)
-    return {"requested": page and round(page.arrived - back, 3), "shown": styled and round(styled.arrived - back, 3),
-            "away_from_start": round(away - started, 1)}
+    result = {"requested": page and round(page.arrived - back, 3), "shown": styled and round(styled.arrived - back, 3),
+              "away_from_start": round(away - started, 1)}
+    if grabber:
+        grabber[0].wait()
+        with open(grabber[1]) as f:
+            readings = [changed for _, changed in json.load(f)]
+        result["readings"] = len(readings)
+        result["not_the_page"] = len([c for c in readings if c > 0.05])
+    return result
+
+
+def python_with(module):
+    """The first Python that can import module: this one, or Debian's (its python3-pil and python3-matplotlib)."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if subprocess.run([python, "-c", f"import {module}"], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
+def watch_view(display, window, seconds, work):
+    """Starts bench/grabber.py on the browser view's area below the strip; None without a Python that has PIL."""
+    python = python_with("PIL.ImageGrab")
+    if not python:
+        return None
+    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=dict(os.environ, DISPLAY=display),
+                              capture_output=True, text=True, check=True).stdout
+    g = dict(line.split("=", 1) for line in geometry.split())
+    # The view lies at (16, 120) in the window and is 953 × 449; the strip covers its top 24 pixels.
+    box = [int(g["X"]) + 16, int(g["Y"]) + 120 + 24, 953, 449 - 24]
+    out = os.path.join(work, "grabber.json")
+    grabber = subprocess.Popen([python, os.path.join(os.path.dirname(os.path.abspath(__file__)), "grabber.py"), display]
+                               + [str(v) for v in box] + [str(seconds), out])
+    return grabber, out
 
 
 def case_refresh_cost(plan, display, work, server):

@@ -282,6 +282,12 @@ def b9(run, plan):
                      f"{fmt_s(result['shown'])}")
         rows.append(report.Row("B9", f"Page shown again after the server was away {outage} s, {text}: from its "
                                "return", "s", shown, goal_kind="max", goal=10, goal_text="≤ 10 s"))
+        if result and "readings" in result:
+            rows.append(report.Row("B9", f"View readings (15 ms apart or more) from the outage to 15 s after it showing "
+                                   f"anything but the page, of {result['readings']}, {text}", "count",
+                                   [result["not_the_page"]], goal_kind="max", goal=0, goal_text="0"))
+        elif result:
+            run.note("B9: no Python with PIL (python3-pil), so the view was not read")
     return rows
 
 
@@ -343,16 +349,17 @@ def plot(run, readings, warmup):
     with open(data, "w") as f:
         json.dump(readings, f)
     target = os.path.join(images, "memory-10000.png" if run.args.out else "memory-quick.png")
-    for python in (sys.executable, "/usr/bin/python3"):
-        if subprocess.run([python, "-c", "import matplotlib"], capture_output=True).returncode == 0:
-            done = subprocess.run([python, os.path.join(HERE, "plot.py"), data, target, str(warmup)],
-                                  capture_output=True, text=True)
-            if done.returncode == 0:
-                run.note(f"B11: plot written to {os.path.relpath(target, ROOT)}")
-            else:
-                run.note(f"B11: the plot failed: {done.stderr.strip()[-300:]}")
-            return
-    run.note("B11: no Python with matplotlib (python3-matplotlib), so no plot")
+    import case
+    python = case.python_with("matplotlib")
+    if not python:
+        run.note("B11: no Python with matplotlib (python3-matplotlib), so no plot")
+        return
+    done = subprocess.run([python, os.path.join(HERE, "plot.py"), data, target, str(warmup)], capture_output=True,
+                          text=True)
+    if done.returncode == 0:
+        run.note(f"B11: plot written to {os.path.relpath(target, ROOT)}")
+    else:
+        run.note(f"B11: the plot failed: {done.stderr.strip()[-300:]}")
 
 
 def fmt_s(seconds):
