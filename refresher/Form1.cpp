@@ -182,6 +182,7 @@ void Form1::askFor(const QUrl& url)
 {
     // A new page replaces whatever a pending reload would have asked for.
     m_recovery.stop();
+    m_replacedTarget = m_loadWatched ? m_lastTarget : QUrl();
     m_lastTarget = url;
     if (m_navigator) {
         m_navigator(url);
@@ -203,8 +204,9 @@ void Form1::loadChanged(const QWebEngineLoadingInfo& info)
 {
     using Info = QWebEngineLoadingInfo;
     // A load is stopped only when it was replaced by a newer one or cut here, and a load the page started by itself
-    // (a link, a script) is the page's business.
-    if (info.status() == Info::LoadStartedStatus || info.status() == Info::LoadStoppedStatus || !m_loadWatched)
+    // (a link, a script) is the page's business. A load that had all but ended when it was replaced may still say so.
+    if (info.status() == Info::LoadStartedStatus || info.status() == Info::LoadStoppedStatus || !m_loadWatched ||
+        (!m_replacedTarget.isEmpty() && info.url() == m_replacedTarget))
         return;
     m_loadWatched = false;
     using Kind = ReloadBackoff::ErrorKind;

@@ -137,6 +137,8 @@ private:
     // load that replaces one still running takes over its report.
     bool m_loadWatched = false;
     QUrl m_lastTarget;
+    // The address of the watched load that the last one asked for replaced.
+    QUrl m_replacedTarget;
     QPointer<frmAbout> m_about;
     UrlPrompt m_urlPrompt;
     Navigator m_navigator;
