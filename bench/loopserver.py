@@ -23,7 +23,7 @@ SOAK_SELF_PAGE = "/bench/soak-self.html"
 SOAK_SCRIPT = "/bench/soak.js"
 SOAK_PICTURES = ("/bench/soak-a.png", "/bench/soak-b.png")
 # With beacon=1 in its query the soak page asks for this once it has loaded, so a benchmark can tell when it has; with
-# fail=N every Nth answer of it is a 503.
+# fail=N every Nth answer of it is a 503; with dark=1 it is light on dark, so that any light screen in its place shows.
 SOAK_LOADED = "/bench/loaded"
 
 # What the version check gets: an answer saying there is no update, a connection reset right after the request
@@ -84,14 +84,17 @@ def soak_page(query, self_reload, token):
     differs a little (the query and a counter), as a page that is worth refreshing does. With self_reload it
     moves on by itself after a second to the same page with a fresh token, as a browser tab left on it would.
     pad=N in the query adds N KiB of comment, so that a cache fills in minutes rather than half an hour; beacon=1
-    makes it ask for SOAK_LOADED on its load event."""
+    makes it ask for SOAK_LOADED on its load event; dark=1 makes it light on dark."""
     pad = min(_query_number(query, "pad"), 4096)
     head = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Soak page</title>"
     if self_reload:
         more = f"pad={pad}&" if pad else ""
         head += f"<meta http-equiv=\"refresh\" content=\"1;url={SOAK_SELF_PAGE}?{more}rn={token}\">"
     head += ("<link rel=\"stylesheet\" href=\"/bench/ref.css\"><style>.mark{background:#eef}</style>"
-             f"<script src=\"{SOAK_SCRIPT}\"></script></head>")
+             f"<script src=\"{SOAK_SCRIPT}\"></script>")
+    if _query_number(query, "dark"):
+        head += "<style>body{background:#1b1f24;color:#d8dee4}td{border-color:#445}.mark{background:#2a3040}</style>"
+    head += "</head>"
     rows = "".join(f"<tr><td>{i}</td><td>站点 {i} 状态</td><td>{(i * 37) % 101}</td><td>{(i * 53) % 997}</td>"
                    f"<td>2025-01-06 08:{i % 60:02d}</td><td>正常 normal, checked by the monitor</td></tr>"
                    for i in range(400))
