@@ -352,13 +352,14 @@ def watch_view(display, window, seconds, work, dark=False):
 
 def case_refresh_cost(plan, display, work, server):
     """CPU of the program's process tree per refresh of the soak page at interval 1 s: Pagewell ticked by --start,
-    BaselineView sending its view to the page again every 1000 ms. Counted from `settle` s after the first refresh for
+    BaselineView sending its view to the page again every 1000 ms (baseline-swap: into the view beneath, raised once
+    loaded), and the tree's memory at the end. Counted from `settle` s after the first refresh for
     `duration` s; the refreshes are the requests for the page with a token that arrived meanwhile."""
     url = f"http://{plan['host']}{loopserver.SOAK_PAGE}"
     if plan["program"] == "pagewell":
         argv = [prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work), "--start"]
     else:
-        argv = [plan["baseline"], url, "1000"]
+        argv = [plan["baseline"], url, "1000"] + (["swap"] if plan["program"] == "baseline-swap" else [])
     log = open(os.path.join(work, f"{plan['program']}.log"), "wb")
     process = subprocess.Popen(argv, env=program_env(display, work), cwd=work, stdout=log, stderr=subprocess.STDOUT,
                                stdin=subprocess.DEVNULL)
@@ -378,7 +379,7 @@ def case_refresh_cost(plan, display, work, server):
     refreshes = len([r for r in server.snapshot() if refresh(r) and began <= r.arrived < ended])
     if not refreshes or process.poll() is not None:
         raise CaseError(f"{refreshes} refreshes measured (program exit code {process.poll()})")
-    return {"cpu_seconds": cpu, "refreshes": refreshes, "ms_per_refresh": 1000 * cpu / refreshes}
+    return dict(soak.memory(process.pid), cpu_seconds=cpu, refreshes=refreshes, ms_per_refresh=1000 * cpu / refreshes)
 
 
 def case_drive(plan, display, work, server):

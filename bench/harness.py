@@ -22,6 +22,8 @@ import report  # noqa: E402
 import soak  # noqa: E402
 import update  # noqa: E402
 
+MIB = 1 / 1024
+
 ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7", "B8", "B9", "B10", "B11"]
 
 # Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
@@ -292,24 +294,40 @@ def b9(run, plan):
 
 
 def b10(run, plan):
-    """CPU per timed refresh at interval 1 s, Pagewell beside BaselineView sending its view to the same page."""
-    results = {"pagewell": [], "baseline": []}
+    """CPU per timed refresh at interval 1 s, Pagewell beside BaselineView sending its view to the same page; and, as
+    information, BaselineView keeping its page the other way (two views, each refresh loaded beneath and raised)."""
+    programs = ["pagewell", "baseline"] + (["baseline-swap"] if plan["info_runs"] else [])
+    results = {program: [] for program in programs}
     for i in range(plan["B10"]):
-        # Interleaved, in turns, so that a slow spell of the machine favours neither.
-        for program in (["pagewell", "baseline"] if i % 2 == 0 else ["baseline", "pagewell"]):
+        # In turns, so that a slow spell of the machine favours none.
+        for program in programs[i % len(programs):] + programs[:i % len(programs)]:
             results[program].append(run.case({"kind": "refresh_cost", "program": program, "settle": plan["B10_settle"],
                                               "duration": plan["B10_seconds"]}, plan["B10_seconds"] + 120))
-    for program, name in (("pagewell", "Pagewell"), ("baseline", "BaselineView")):
+    names = {"pagewell": "Pagewell", "baseline": "BaselineView", "baseline-swap": "BaselineView with two views"}
+    for program in programs:
         counted = [r for r in results[program] if r]
         if counted:
-            run.note(f"B10 {name}: per run " + ", ".join(f"{r['cpu_seconds']:.2f} s of CPU for {r['refreshes']} "
-                                                        "refreshes" for r in counted))
+            run.note(f"B10 {names[program]}: per run " + ", ".join(
+                f"{r['cpu_seconds']:.2f} s of CPU for {r['refreshes']} refreshes, total / anonymous PSS at the end "
+                f"{r['total_kib'] / 1024:.1f} / {r['anon_kib'] / 1024:.1f} MiB" for r in counted))
     seconds = plan["B10_seconds"]
     minutes = f"{seconds // 60} min" if seconds % 60 == 0 else f"{seconds} s"
-    return [report.Row("B10", f"CPU per timed refresh at interval 1 s over {minutes}, soak page: Pagewell and all its "
+    rows = [report.Row("B10", f"CPU per timed refresh at interval 1 s over {minutes}, soak page: Pagewell and all its "
                        "processes", "ms", values(results["pagewell"], "ms_per_refresh"),
                        values(results["baseline"], "ms_per_refresh"), "BaselineView reloading", "ratio_max", 1.1,
-                       "≤ 1.1 × BaselineView")]
+                       "≤ 1.1 × BaselineView"),
+            report.Row("B10", "(info) total PSS of Pagewell's processes at the end of that run", "MiB",
+                       values(results["pagewell"], "total_kib", MIB), values(results["baseline"], "total_kib", MIB),
+                       "BaselineView reloading")]
+    if plan["info_runs"]:
+        rows += [report.Row("B10", "(info) the same CPU for BaselineView with two views, each refresh loaded into "
+                            "the one beneath and raised once loaded", "ms", values(results["baseline-swap"],
+                                                                                   "ms_per_refresh"),
+                            values(results["baseline"], "ms_per_refresh"), "BaselineView reloading"),
+                 report.Row("B10", "(info) its total PSS at the end of the run", "MiB",
+                            values(results["baseline-swap"], "total_kib", MIB),
+                            values(results["baseline"], "total_kib", MIB), "BaselineView reloading")]
+    return rows
 
 
 def b11(run, plan):
