@@ -17,6 +17,7 @@
 #include "ProgramFolder.h"
 #include "RandomToken.h"
 #include "RefreshUrl.h"
+#include "RetryAfterProbe.h"
 #include "UpdateCheck.h"
 #include "WindowLook.h"
 #include "WindowPlacement.h"
@@ -182,6 +183,7 @@ void Form1::askFor(const QUrl& url)
 {
     // A new page replaces whatever a pending reload would have asked for.
     m_recovery.stop();
+    delete m_probe;
     m_replacedTarget = m_loadWatched ? m_lastTarget : QUrl();
     m_lastTarget = url;
     if (m_navigator) {
@@ -213,15 +215,7 @@ void Form1::loadChanged(const QWebEngineLoadingInfo& info)
     const Kind kind = info.errorDomain() == Info::HttpStatusCodeDomain     ? Kind::HttpStatus
                       : info.errorDomain() == Info::CertificateErrorDomain ? Kind::Certificate
                                                                            : Kind::Other;
-    ReloadBackoff::LoadEnd end{info.status() == Info::LoadSucceededStatus, kind, info.errorCode()};
-#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
-    // Qt tells a load's response headers from 6.6 on; before that a Retry-After cannot be read.
-    const QMultiMap<QByteArray, QByteArray> headers = info.responseHeaders();
-    for (auto header = headers.cbegin(); header != headers.cend(); ++header)
-        if (header.key().compare("Retry-After", Qt::CaseInsensitive) == 0)
-            end.retryAfterMs = ReloadBackoff::retryAfterMs(header.value());
-#endif
-    loadEnded(end);
+    loadEnded({info.status() == Info::LoadSucceededStatus, kind, info.errorCode()});
 }
 
 void Form1::pageNeverArrived()
@@ -237,12 +231,26 @@ void Form1::loadEnded(const ReloadBackoff::LoadEnd& end)
 {
     m_keeper->loadEnded(end, m_clock->now());
     const qint64 now = m_clock->monotonicMs();
-    const std::optional<qint64> delay = m_backoff.delayAfterLoad(end, now, m_schedule.msUntilDue(m_clock->now(), now));
+    const std::optional<qint64> untilRefreshMs = m_schedule.msUntilDue(m_clock->now(), now);
+    if (!ReloadBackoff::mayAskToWait(end))
+        return retryLater(end, now, untilRefreshMs);
+    m_probe = new RetryAfterProbe(m_lastTarget, this);
+    connect(m_probe, &RetryAfterProbe::answered, this, [this, end, now, untilRefreshMs](std::optional<qint64> wait) {
+        m_probe->deleteLater();
+        ReloadBackoff::LoadEnd answered = end;
+        answered.retryAfterMs = wait;
+        retryLater(answered, now, untilRefreshMs);
+    });
+}
+
+void Form1::retryLater(const ReloadBackoff::LoadEnd& end, qint64 endedAtMs, std::optional<qint64> untilRefreshMs)
+{
+    const std::optional<qint64> delay = m_backoff.delayAfterLoad(end, endedAtMs, untilRefreshMs);
     if (!delay)
         return;
     // Not a timed refresh either: the schedule, the run count, the labels and the URL field are left alone.
     m_pendingRetry = true;
-    m_recovery.start(int(*delay));
+    m_recovery.start(int(std::max<qint64>(0, endedAtMs + *delay - m_clock->monotonicMs())));
 }
 
 void Form1::retryLoad()
@@ -452,6 +460,7 @@ void Form1::rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status)
     // Left alone, the view stays an empty grey area until someone clicks: with nobody watching, that can be days.
     // Not a timed refresh: the schedule, the run count and the labels are left as they are.
     m_keeper->rendererEnded();
+    delete m_probe;
     m_pendingRetry = false;
     m_recovery.start(int(m_backoff.delayAfterCrash(m_clock->monotonicMs())));
 }

@@ -21,6 +21,7 @@ struct Options;
 }
 class ClickableLabel;
 class PageKeeper;
+class RetryAfterProbe;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -112,6 +113,8 @@ private:
     void watchLoad();
     void loadChanged(const QWebEngineLoadingInfo& info);
     void loadEnded(const ReloadBackoff::LoadEnd& end);
+    // Asks for the page again after a failed load that ended at these times, unless a timed refresh comes first.
+    void retryLater(const ReloadBackoff::LoadEnd& end, qint64 endedAtMs, std::optional<qint64> untilRefreshMs);
     void pageNeverArrived();
     void retryLoad();
     void ensureTimerRuns();
@@ -146,4 +149,6 @@ private:
     bool m_updateOffered = false;
     CheckSchedule m_checkSchedule;
     PageKeeper* m_keeper = nullptr;
+    // Asks the server how long it wants to be left alone after answering "not now"; the retry waits for its answer.
+    QPointer<RetryAfterProbe> m_probe;
 };

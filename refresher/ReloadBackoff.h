@@ -54,6 +54,11 @@ public:
 
     // Whether this end is a failure to be tried again; anything else is the page or the server's final word.
     static bool isFailure(const LoadEnd& end);
+    // Whether the answer may have said how long to wait (Retry-After): 408, 429 and 503.
+    static bool mayAskToWait(const LoadEnd& end)
+    {
+        return end.kind == ErrorKind::HttpStatus && (end.code == 408 || end.code == 429 || end.code == 503);
+    }
     // The wait a Retry-After header's value asks for, when it is a number of seconds (the date form is not read).
     static std::optional<qint64> retryAfterMs(QByteArrayView value);
     // Whether a page asked for at this monotonic time whose document has not begun to arrive has waited too long.
