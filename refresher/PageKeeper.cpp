@@ -7,6 +7,8 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 
+#include <utility>
+
 namespace {
 const QString ScrollScriptName = QStringLiteral("pagewell-scroll");
 constexpr int StripHeight = 24;
@@ -33,11 +35,22 @@ PageKeeper::PageKeeper(QWebEngineView* view, QWidget* parent) : QWidget(parent),
         if (url == m_shownBefore && isHidden() && m_shown.mayKeep())
             cover();
     });
+    // The new document has been committed. Should it be the server's error answer (a 503 with a body), its body may
+    // paint before the load's end is told, so the picture goes up now; clicks pass through to the live view beneath.
+    connect(view->page(), &QWebEnginePage::titleChanged, this, [this] {
+        if (isHidden() && m_shown.mayKeep()) {
+            m_coveredEarly = true;
+            setAttribute(Qt::WA_TransparentForMouseEvents, true);
+            cover();
+        }
+    });
 }
 
 void PageKeeper::cover()
 {
-    m_beneath = m_view->grab().toImage();
+    // What lies beneath matters once the load has ended, and asking() takes it again for the next load.
+    if (!m_coveredEarly)
+        m_beneath = m_view->grab().toImage();
     m_strip->setVisible(!m_shown.strip().isEmpty());
     raise();
     show();
@@ -46,8 +59,12 @@ void PageKeeper::cover()
 
 void PageKeeper::asking(const QUrl& url)
 {
+    // Asked for again while the page that came back is awaited under the picture: uncovered if it has painted since.
+    if (m_paintWatch.isActive())
+        uncoverOncePainted();
     const ShownPage::Ask ask = m_shown.asking(url, m_view->page()->scrollPosition());
-    if (ask.takePicture)
+    // Still covered, the view may show the engine's error page: the picture in place stays the last good page's.
+    if (ask.takePicture && isHidden())
         m_picture = m_view->grab();
     if (!isHidden())
         m_beneath = m_view->grab().toImage();
@@ -61,6 +78,8 @@ void PageKeeper::loadEnded(const ReloadBackoff::LoadEnd& end, const QDateTime& n
     setScrollTarget(std::nullopt);
     m_shownBefore = QUrl();
     m_paintWatch.stop();
+    const bool coveredEarly = std::exchange(m_coveredEarly, false);
+    setAttribute(Qt::WA_TransparentForMouseEvents, false);
     switch (m_shown.loadEnded(end, now)) {
     case ShownPage::Show::Kept:
         m_strip->setText(m_shown.strip());
@@ -69,17 +88,18 @@ void PageKeeper::loadEnded(const ReloadBackoff::LoadEnd& end, const QDateTime& n
             cover();
         return;
     case ShownPage::Show::Live:
-        // The engine keeps what it showed until the new page paints, and under the picture that is its error page.
-        if (!isHidden()) {
+        // The engine keeps what it showed until the new page paints. Under a picture put up for this load alone that
+        // is the last good page; under one kept through failures it is the engine's error page.
+        if (!isHidden() && !coveredEarly) {
             m_watching.start();
             m_paintWatch.start();
             return;
         }
         break;
     case ShownPage::Show::Engine:
-        hide();
         break;
     }
+    hide();
     m_picture = QPixmap();
     m_beneath = QImage();
 }
@@ -90,7 +110,9 @@ void PageKeeper::uncoverOncePainted()
         return;
     m_paintWatch.stop();
     hide();
-    m_picture = QPixmap();
+    // A refresh asked for meanwhile keeps the picture, to be shown should it fail.
+    if (!m_shown.mayKeep())
+        m_picture = QPixmap();
     m_beneath = QImage();
 }
 

@@ -51,4 +51,6 @@ private:
     QTimer m_paintWatch;
     QElapsedTimer m_watching;
     std::optional<QPointF> m_scrollTarget;
+    // The picture went up at the commit of the load under way, not because a refresh had failed.
+    bool m_coveredEarly = false;
 };

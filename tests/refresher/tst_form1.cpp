@@ -355,7 +355,7 @@ private slots:
         for (const QString& row :
              u",refuses,,1,|,silent,,2,|,slow,,1,|,refuses,timed refresh,1,|,answers,打开,3,|"
              "good,refuses,,2,连接被拒绝|good,503,,4,服务器返回 503|good,429,,4,服务器返回 429|"
-             "good,408,,4,服务器返回 408|good,404,,2,|good,refuses,timed refresh,2,连接被拒绝"_qs.split(u'|'))
+             "good,408,,4,服务器返回 408|good,503 slowly,,4,服务器返回 503|good,404,,2,|good,refuses,timed refresh,2,连接被拒绝"_qs.split(u'|'))
             QTest::addRow("%s", qPrintable(row))
                 << !row.section(u',', 0, 0).isEmpty() << row.section(u',', 1, 1) << row.section(u',', 2, 2)
                 << row.section(u',', 3, 3).toInt() << row.section(u',', 4);
@@ -395,7 +395,12 @@ private slots:
         connect(&frames, &QTimer::timeout, this, [&] { notThePage += !shown(w); });
         frames.start(5);
         const QHash<QString, RawServer::Script> first{
-            {"silent", {"", RawServer::After::Hang}}, {"slow", {page, RawServer::After::Trickle}}, {"answers", {page}}};
+            {"silent", {"", RawServer::After::Hang}},
+            {"slow", {page, RawServer::After::Trickle}},
+            {"answers", {page}},
+            // Its body, painted before the load's end is told, must not show.
+            {"503 slowly", {RawServer::reply("<body style='background:#fff'>503" + QByteArray(2000, ' ') + "x", 503),
+                            RawServer::After::Trickle}}};
         server == u"refuses"_qs
             ? raw.reset()
             : serve(first.value(server,
