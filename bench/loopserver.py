@@ -296,15 +296,18 @@ class LoopServer:
                     kind, body = self._routes[request.path]
                     status = "200 OK"
                 elif request.path in (SOAK_PAGE, SOAK_SELF_PAGE):
+                    # A HEAD is Pagewell asking an answer it was refused with how long to wait: no new answer.
+                    asked = request.method != "HEAD"
                     with self._lock:
-                        self._answers += 1
+                        self._answers += asked
                         token = f"{self._answers}x{random.getrandbits(40):010x}"
                     kind, status, caching = "text/html; charset=utf-8", "200 OK", DYNAMIC_HEADERS
                     body = soak_page(request.query, request.path == SOAK_SELF_PAGE, token)
                     fail = _query_number(request.query, "fail")
                     if fail and self._answers % fail == 0:
                         kind, status, body = "text/html; charset=utf-8", "503 Service Unavailable", b"<h1>503</h1>"
-                        self._mark(request, 503)
+                        if asked:
+                            self._mark(request, 503)
                 elif request.path in self._static:
                     kind, body = self._static[request.path]
                     status, caching = "200 OK", STATIC_HEADERS

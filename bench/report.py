@@ -67,6 +67,17 @@ def fit(points):
     return slope, mean_y - slope * mean_x
 
 
+def lows(points, block):
+    """The lowest y of each run of `block` consecutive x, at that run's last x: for memory read at random moments of a
+    process's cycle of allocation and garbage collection, what it holds after its collections."""
+    groups = {}
+    for x, y in points:
+        key = (x - 1) // block
+        last_x, low = groups.get(key, (x, y))
+        groups[key] = (max(last_x, x), min(low, y))
+    return [groups[k] for k in sorted(groups)]
+
+
 def fmt(value):
     if value is None:
         return "–"
