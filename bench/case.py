@@ -20,6 +20,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import loopserver  # noqa: E402
 import procstats  # noqa: E402
+import soak  # noqa: E402
 
 
 
@@ -290,7 +291,9 @@ def case_outage(plan, display, work, server):
     """The server away for a while just when Pagewell asks for its page, then back: the time from its return to
     the page shown again. With an interval the outage straddles the first timed refresh (--start ticks 开启, so it
     comes due an interval after the start page); without one the schedule stays off and "打开" is clicked 2 s into
-    the outage. The page is the reference page, whose stylesheet is asked for once its markup is in."""
+    the outage. The page is the reference page, whose stylesheet is asked for once its markup is in. From the moment
+    the server goes away until 15 s after it is back, bench/grabber.py reads the view every 15 ms (below the strip
+    Pagewell puts over its top), to count the readings that show something other than the page."""
     interval, outage = plan.get("interval"), plan["outage"]
     folder_plan = dict(plan, settings={"url": start_url(plan), "interval": interval or 120})
     argv = [prepare_pagewell_folder(folder_plan, work)] + (["--start"] if interval else [])
@@ -300,9 +303,10 @@ def case_outage(plan, display, work, server):
     log.close()
     started = wait_start_page(server, process, 60).arrived
     wait_loaded(server, process, 60)
-    window = None if interval else find_window(display, 15)
+    window = find_window(display, 15)
     if interval:
         time.sleep(max(0.0, started + interval - outage / 2 - time.monotonic()))
+    grabber = watch_view(display, window, outage + 15, work)
     away = time.monotonic()
     server.set_away(True)
     if not interval:
@@ -314,8 +318,123 @@ def case_outage(plan, display, work, server):
     page = server.wait_for(lambda r: r.path == loopserver.START_PAGE and "rn=" in r.query and r.arrived >= back,
                            OUTAGE_LIMIT_S)
     styled = page and server.wait_for(lambda r: r.path == "/bench/ref.css" and r.arrived >= page.arrived, 10)
-    return {"requested": page and round(page.arrived - back, 3), "shown": styled and round(styled.arrived - back, 3),
-            "away_from_start": round(away - started, 1)}
+    result = {"requested": page and round(page.arrived - back, 3), "shown": styled and round(styled.arrived - back, 3),
+              "away_from_start": round(away - started, 1)}
+    if grabber:
+        grabber[0].wait()
+        result.update(view_readings(grabber))
+    return result
+
+
+def python_with(module):
+    """The first Python that can import module: this one, or Debian's (its python3-pil and python3-matplotlib)."""
+    for python in (sys.executable, "/usr/bin/python3"):
+        if subprocess.run([python, "-c", f"import {module}"], capture_output=True).returncode == 0:
+            return python
+    return None
+
+
+def watch_view(display, window, seconds, work, dark=False):
+    """Starts bench/grabber.py on the browser view's area below the strip; None without a Python that has PIL."""
+    python = python_with("PIL.ImageGrab")
+    if not python:
+        return None
+    geometry = subprocess.run(["xdotool", "getwindowgeometry", "--shell", window], env=dict(os.environ, DISPLAY=display),
+                              capture_output=True, text=True, check=True).stdout
+    g = dict(line.split("=", 1) for line in geometry.split())
+    # The view lies at (16, 120) in the window and is 953 × 449; the strip covers its top 24 pixels.
+    box = [int(g["X"]) + 16, int(g["Y"]) + 120 + 24, 953, 449 - 24]
+    out = os.path.join(work, "grabber.json")
+    grabber = subprocess.Popen([python, os.path.join(os.path.dirname(os.path.abspath(__file__)), "grabber.py"), display]
+                               + [str(v) for v in box] + [str(seconds), out] + (["dark"] if dark else []))
+    return grabber, out
+
+
+def case_refresh_cost(plan, display, work, server):
+    """CPU of the program's process tree per refresh of the soak page at interval 1 s: Pagewell ticked by --start,
+    BaselineView sending its view to the page again every 1000 ms (baseline-swap: into the view beneath, raised once
+    loaded), and the tree's memory at the end. Counted from `settle` s after the first refresh for
+    `duration` s; the refreshes are the requests for the page with a token that arrived meanwhile."""
+    url = f"http://{plan['host']}{loopserver.SOAK_PAGE}"
+    if plan["program"] == "pagewell":
+        argv = [prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work), "--start"]
+    else:
+        argv = [plan["baseline"], url, "1000"] + (["swap"] if plan["program"] == "baseline-swap" else [])
+    log = open(os.path.join(work, f"{plan['program']}.log"), "wb")
+    process = subprocess.Popen(argv, env=program_env(display, work), cwd=work, stdout=log, stderr=subprocess.STDOUT,
+                               stdin=subprocess.DEVNULL)
+    log.close()
+
+    def refresh(r):
+        return r.path == loopserver.SOAK_PAGE and "rn=" in r.query
+
+    if server.wait_for(refresh, 60) is None:
+        raise CaseError(f"no refresh of the soak page within 60 s (program exit code {process.poll()})")
+    time.sleep(plan["settle"])
+    meter = procstats.CpuMeter(process.pid)
+    began = time.monotonic()
+    time.sleep(plan["duration"])
+    cpu = meter.seconds_since_start()
+    ended = time.monotonic()
+    refreshes = len([r for r in server.snapshot() if refresh(r) and began <= r.arrived < ended])
+    if not refreshes or process.poll() is not None:
+        raise CaseError(f"{refreshes} refreshes measured (program exit code {process.poll()})")
+    return dict(soak.memory(process.pid), cpu_seconds=cpu, refreshes=refreshes, ms_per_refresh=1000 * cpu / refreshes)
+
+
+def case_drive(plan, display, work, server):
+    """Pagewell refreshed `refreshes` times as fast as the page loads: "打开" clicked each time the soak page has said
+    that it loaded (beacon=1) or was answered 503 (every `fail_every`th answer, which Pagewell shows as its last good
+    page under the strip until the next click brings the page back). The memory of the process tree is read every
+    `sample_every` refreshes."""
+    url = f"http://{plan['host']}{loopserver.SOAK_PAGE}?beacon=1&dark=1&fail={plan['fail_every']}"
+    process, _ = launch(dict(plan, settings={"url": url, "interval": 1}), display, work)
+    wait_loaded(server, process, 60)
+    window = find_window(display, 15)
+    # The first refresh shows the page that the view's readings are then compared with.
+    start = server.count()
+    click_open(display, window)
+    server.wait_from(start, lambda r: r.path == loopserver.SOAK_LOADED, 20)
+    time.sleep(1)
+    grabber = watch_view(display, window, 0, work, dark=True)
+
+    def ended(r):
+        return r.path == loopserver.SOAK_LOADED or (r.path == loopserver.SOAK_PAGE and r.status == 503)
+
+    readings, misses, failed = [], 0, 0
+    began = time.monotonic()
+    for refresh in range(1, plan["refreshes"] + 1):
+        start = server.count()
+        click_open(display, window)
+        end = server.wait_from(start, ended, 20)
+        # The page says it has loaded a moment before the engine tells Pagewell: a click in between makes a load the
+        # engine never reports (Qt WebEngine 6.4), whose failure Pagewell cannot see.
+        time.sleep(0.03)
+        if process.poll() is not None:
+            raise CaseError(f"Pagewell ended after {refresh} refreshes (exit code {process.returncode})")
+        if end is None:
+            misses += 1
+        elif end.status == 503:
+            failed += 1
+            # The strip goes up once the engine has told the load's end.
+            time.sleep(0.07)
+        if refresh % plan["sample_every"] == 0:
+            readings.append(dict(soak.memory(process.pid), refreshes=refresh, t=round(time.monotonic() - began, 1)))
+    result = {"readings": readings, "misses": misses, "failed": failed, "seconds": round(time.monotonic() - began, 1)}
+    if grabber:
+        result.update(view_readings(grabber))
+    return result
+
+
+def view_readings(grabber):
+    """Stops bench/grabber.py once it has read the view for a last time: how many readings it took, how many showed
+    anything but the page."""
+    time.sleep(0.5)
+    grabber[0].terminate()
+    grabber[0].wait()
+    with open(grabber[1]) as f:
+        changed = [c for _, c in json.load(f)]
+    return {"view_readings": len(changed), "not_the_page": len([c for c in changed if c > 1])}
 
 
 def stop_everything(keep=()):
@@ -347,7 +466,7 @@ def case_soak(plan, display, work, server):
 
 
 CASES = {"startup": case_startup, "memory": case_memory, "cadence": case_cadence, "idle": case_idle,
-         "soak": case_soak, "outage": case_outage}
+         "soak": case_soak, "outage": case_outage, "refresh_cost": case_refresh_cost, "drive": case_drive}
 
 
 def main():

@@ -22,17 +22,21 @@ import report  # noqa: E402
 import soak  # noqa: E402
 import update  # noqa: E402
 
-ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7", "B8", "B9"]
+MIB = 1 / 1024
+
+ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7", "B8", "B9", "B10", "B11"]
 
 # Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
 PLANS = {
     "full": {"B1": 10, "B1_warmup": 1, "B2": 3, "B3": 3, "B3_settle": 10, "B4": [(1, 30), (3, 30)], "B5": 3,
              "B5_mib": 256, "B6": 3, "B6_seconds": 60, "B6_settle": 10, "B7_seconds": 1800, "B7_sample": 30,
              "B7_soak_kills": [], "B7_kill_rows": True, "B7_kill_seconds": 100, "B9_interval": 120, "B9_outage": 30,
-             "info_runs": True},
+             "B10": 3, "B10_seconds": 120, "B10_settle": 5, "B11_refreshes": 10000, "B11_sample": 25,
+             "B11_block": 500, "B11_warmup": 1000, "B11_fail_every": 10, "info_runs": True},
     "quick": {"B1": 1, "B1_warmup": 0, "B2": 0, "B3": 1, "B3_settle": 1, "B4": [(1, 2)], "B5": 1, "B5_mib": 4,
               "B6": 1, "B6_seconds": 2, "B6_settle": 1, "B7_seconds": 40, "B7_sample": 10, "B7_soak_kills": [25],
-              "B7_kill_rows": False, "B9_interval": 12, "B9_outage": 6, "info_runs": False},
+              "B7_kill_rows": False, "B9_interval": 12, "B9_outage": 6, "B10": 1, "B10_seconds": 10, "B10_settle": 2,
+              "B11_refreshes": 40, "B11_sample": 5, "B11_block": 10, "B11_warmup": 10, "B11_fail_every": 10, "info_runs": False},
 }
 
 
@@ -280,7 +284,116 @@ def b9(run, plan):
                      f"{fmt_s(result['shown'])}")
         rows.append(report.Row("B9", f"Page shown again after the server was away {outage} s, {text}: from its "
                                "return", "s", shown, goal_kind="max", goal=10, goal_text="≤ 10 s"))
+        if result and "view_readings" in result:
+            rows.append(report.Row("B9", f"View readings (15 ms apart or more) from the outage to 15 s after it showing "
+                                   f"anything but the page, of {result['view_readings']}, {text}", "count",
+                                   [result["not_the_page"]], goal_kind="max", goal=0, goal_text="0"))
+        elif result:
+            run.note("B9: no Python with PIL (python3-pil), so the view was not read")
     return rows
+
+
+def b10(run, plan):
+    """CPU per timed refresh at interval 1 s, Pagewell beside BaselineView sending its view to the same page; and, as
+    information, BaselineView keeping its page the other way (two views, each refresh loaded beneath and raised)."""
+    programs = ["pagewell", "baseline"] + (["baseline-swap"] if plan["info_runs"] else [])
+    results = {program: [] for program in programs}
+    for i in range(plan["B10"]):
+        # In turns, so that a slow spell of the machine favours none.
+        for program in programs[i % len(programs):] + programs[:i % len(programs)]:
+            results[program].append(run.case({"kind": "refresh_cost", "program": program, "settle": plan["B10_settle"],
+                                              "duration": plan["B10_seconds"]}, plan["B10_seconds"] + 120))
+    names = {"pagewell": "Pagewell", "baseline": "BaselineView", "baseline-swap": "BaselineView with two views"}
+    for program in programs:
+        counted = [r for r in results[program] if r]
+        if counted:
+            run.note(f"B10 {names[program]}: per run " + ", ".join(
+                f"{r['cpu_seconds']:.2f} s of CPU for {r['refreshes']} refreshes, total / anonymous PSS at the end "
+                f"{r['total_kib'] / 1024:.1f} / {r['anon_kib'] / 1024:.1f} MiB" for r in counted))
+    seconds = plan["B10_seconds"]
+    minutes = f"{seconds // 60} min" if seconds % 60 == 0 else f"{seconds} s"
+    rows = [report.Row("B10", f"CPU per timed refresh at interval 1 s over {minutes}, soak page: Pagewell and all its "
+                       "processes", "ms", values(results["pagewell"], "ms_per_refresh"),
+                       values(results["baseline"], "ms_per_refresh"), "BaselineView reloading", "ratio_max", 1.1,
+                       "≤ 1.1 × BaselineView"),
+            report.Row("B10", "(info) total PSS of Pagewell's processes at the end of that run", "MiB",
+                       values(results["pagewell"], "total_kib", MIB), values(results["baseline"], "total_kib", MIB),
+                       "BaselineView reloading")]
+    if plan["info_runs"]:
+        rows += [report.Row("B10", "(info) the same CPU for BaselineView with two views, each refresh loaded into "
+                            "the one beneath and raised once loaded", "ms", values(results["baseline-swap"],
+                                                                                   "ms_per_refresh"),
+                            values(results["baseline"], "ms_per_refresh"), "BaselineView reloading"),
+                 report.Row("B10", "(info) its total PSS at the end of the run", "MiB",
+                            values(results["baseline-swap"], "total_kib", MIB),
+                            values(results["baseline"], "total_kib", MIB), "BaselineView reloading")]
+    return rows
+
+
+def b11(run, plan):
+    """Memory over many refreshes asked for as fast as the page loads (打开 clicked each time), every tenth answered
+    503 so that the kept page and its strip come and go too; the growth per 10,000 refreshes, and its plot.
+
+    The renderer's memory swings by tens of MiB with its garbage collector, so a reading depends on the moment it
+    falls on. The growth is the least-squares slope of the lowest reading of each block of refreshes (what the
+    processes hold after their collections), from the warm-up on; the slope of all readings is in the notes."""
+    if not have("xdotool"):
+        run.note("B11: xdotool is not installed, so 打开 could not be clicked; not run")
+        return []
+    count, warmup, block = plan["B11_refreshes"], plan["B11_warmup"], plan["B11_block"]
+    result = run.case({"kind": "drive", "program": "pagewell", "refreshes": count, "sample_every": plan["B11_sample"],
+                       "fail_every": plan["B11_fail_every"]}, count * 2 + 300)
+    rows = {"anon_kib": [], "total_kib": []}
+    if result:
+        readings = result["readings"]
+        for key in rows:
+            late = [(r["refreshes"], r[key] / 1024) for r in readings if r["refreshes"] > warmup]
+            low = report.lows(late, block)
+            if len(low) >= 2:
+                rows[key] = [report.fit(low)[0] * 10000]
+                run.note(f"B11 {key[:-4]}: slope of all {len(late)} readings from refresh {warmup} on "
+                         f"{report.fit(late)[0] * 10000:+.2f} MiB per 10,000 refreshes; lowest of each {block}: " +
+                         " ".join(f"{y:.1f}" for _, y in low))
+        first, last = readings[0], readings[-1]
+        run.note(f"B11: {count} refreshes in {result['seconds']:g} s, {result['failed']} of them answered 503, "
+                 f"{result['misses']} without a sign of their end within 20 s; anonymous / total PSS MiB after "
+                 f"{first['refreshes']} refreshes {first['anon_kib'] / 1024:.1f} / {first['total_kib'] / 1024:.1f}, "
+                 f"after {last['refreshes']} {last['anon_kib'] / 1024:.1f} / {last['total_kib'] / 1024:.1f}")
+        plot(run, readings, warmup, block)
+    shown = []
+    if result and "view_readings" in result:
+        shown = [result["not_the_page"]]
+    elif result:
+        run.note("B11: no Python with PIL (python3-pil), so the view was not read")
+    return [report.Row("B11", f"Anonymous memory growth per 10,000 refreshes as fast as the page loads ({count} "
+                       f"refreshes; least squares of each {block}'s lowest reading from refresh {warmup}): all Pagewell processes", "MiB",
+                       rows["anon_kib"], goal_kind="max", goal=2.0, goal_text="≤ 2 MiB"),
+            report.Row("B11", "(info) the same for total PSS", "MiB", rows["total_kib"]),
+            report.Row("B11", "View readings (15 ms apart or more) during those refreshes showing anything but the "
+                       f"page or the kept page, of {result['view_readings'] if shown else '–'}", "count", shown,
+                       goal_kind="max", goal=0, goal_text="0")]
+
+
+def plot(run, readings, warmup, block):
+    """B11's plot: beside the document when the table goes into one, else among the run's work files."""
+    images = os.path.join(os.path.dirname(os.path.abspath(run.args.out)), "images") if run.args.out else run.work
+    os.makedirs(images, exist_ok=True)
+    os.makedirs(run.work, exist_ok=True)
+    data = os.path.join(run.work, "memory-readings.json")
+    with open(data, "w") as f:
+        json.dump(readings, f)
+    target = os.path.join(images, "memory-10000.png" if run.args.out else "memory-quick.png")
+    import case
+    python = case.python_with("matplotlib")
+    if not python:
+        run.note("B11: no Python with matplotlib (python3-matplotlib), so no plot")
+        return
+    done = subprocess.run([python, os.path.join(HERE, "plot.py"), data, target, str(warmup), str(block)], capture_output=True,
+                          text=True)
+    if done.returncode == 0:
+        run.note(f"B11: plot written to {os.path.relpath(target, ROOT)}")
+    else:
+        run.note(f"B11: the plot failed: {done.stderr.strip()[-300:]}")
 
 
 def fmt_s(seconds):
@@ -353,7 +466,7 @@ def main():
     rows = []
     keys = [k.strip().upper() for k in args.only.split(",") if k.strip()]
     steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6, "B7": soak.benchmark,
-             "B8": update.benchmark, "B9": b9}
+             "B8": update.benchmark, "B9": b9, "B10": b10, "B11": b11}
     for key in keys:
         log(f"{key} ...")
         rows += steps[key](run, plan)

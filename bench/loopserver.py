@@ -22,6 +22,9 @@ SOAK_PAGE = "/bench/soak.html"
 SOAK_SELF_PAGE = "/bench/soak-self.html"
 SOAK_SCRIPT = "/bench/soak.js"
 SOAK_PICTURES = ("/bench/soak-a.png", "/bench/soak-b.png")
+# With beacon=1 in its query the soak page asks for this once it has loaded, so a benchmark can tell when it has; with
+# fail=N every Nth answer of it is a 503; with dark=1 it is light on dark, so that any light screen in its place shows.
+SOAK_LOADED = "/bench/loaded"
 
 # What the version check gets: an answer saying there is no update, a connection reset right after the request
 # was read, or an accepted connection that is never answered.
@@ -80,17 +83,18 @@ def soak_page(query, self_reload, token):
     """The soak's page, about 60 KB: a heading, two pictures, a 400-row table and a little script. Each answer
     differs a little (the query and a counter), as a page that is worth refreshing does. With self_reload it
     moves on by itself after a second to the same page with a fresh token, as a browser tab left on it would.
-    pad=N in the query adds N KiB of comment, so that a cache fills in minutes rather than half an hour."""
-    pad = 0
-    for pair in query.split("&"):
-        if pair.startswith("pad=") and pair[4:].isdigit():
-            pad = min(int(pair[4:]), 4096)
+    pad=N in the query adds N KiB of comment, so that a cache fills in minutes rather than half an hour; beacon=1
+    makes it ask for SOAK_LOADED on its load event; dark=1 makes it light on dark."""
+    pad = min(_query_number(query, "pad"), 4096)
     head = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Soak page</title>"
     if self_reload:
         more = f"pad={pad}&" if pad else ""
         head += f"<meta http-equiv=\"refresh\" content=\"1;url={SOAK_SELF_PAGE}?{more}rn={token}\">"
     head += ("<link rel=\"stylesheet\" href=\"/bench/ref.css\"><style>.mark{background:#eef}</style>"
-             f"<script src=\"{SOAK_SCRIPT}\"></script></head>")
+             f"<script src=\"{SOAK_SCRIPT}\"></script>")
+    if _query_number(query, "dark"):
+        head += "<style>body{background:#1b1f24;color:#d8dee4}td{border-color:#445}.mark{background:#2a3040}</style>"
+    head += "</head>"
     rows = "".join(f"<tr><td>{i}</td><td>站点 {i} 状态</td><td>{(i * 37) % 101}</td><td>{(i * 53) % 997}</td>"
                    f"<td>2025-01-06 08:{i % 60:02d}</td><td>正常 normal, checked by the monitor</td></tr>"
                    for i in range(400))
@@ -101,7 +105,17 @@ def soak_page(query, self_reload, token):
             "sum: <span id=\"sum\">?</span></p><script>var s=0;document.querySelectorAll('tbody tr td:nth-child(3)')"
             ".forEach(function(c){s+=Number(c.textContent);});document.getElementById('sum').textContent=s;"
             "</script></body></html>")
+    if _query_number(query, "beacon"):
+        beacon = f"<script>addEventListener('load',function(){{new Image().src='{SOAK_LOADED}?'+location.search;}});</script>"
+        body = body.replace("</body>", beacon + "</body>")
     return (head + body + (f"<!-- {_filler(pad)} -->" if pad else "")).encode("utf-8")
+
+
+def _query_number(query, name):
+    for pair in query.split("&"):
+        if pair.startswith(name + "=") and pair[len(name) + 1:].isdigit():
+            return int(pair[len(name) + 1:])
+    return 0
 
 
 @functools.lru_cache(maxsize=4)
@@ -112,6 +126,7 @@ def _filler(kib):
 class Request:
     def __init__(self, arrived, method, target):
         self.arrived = arrived
+        self.status = None
         self.method = method
         self.target = target
         self.path, _, self.query = target.partition("?")
@@ -218,6 +233,28 @@ class LoopServer:
                 return
             threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
 
+    def _mark(self, request, status):
+        with self._arrival:
+            request.status = status
+            self._arrival.notify_all()
+
+    def count(self):
+        with self._lock:
+            return len(self.requests)
+
+    def wait_from(self, index, predicate, timeout):
+        """As wait_for, looking only at the requests logged from index on."""
+        deadline = time.monotonic() + timeout
+        with self._arrival:
+            while True:
+                for r in self.requests[index:]:
+                    if predicate(r):
+                        return r
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    return None
+                self._arrival.wait(left)
+
     def _log(self, method, target):
         request = Request(time.monotonic(), method, target)
         with self._arrival:
@@ -259,11 +296,18 @@ class LoopServer:
                     kind, body = self._routes[request.path]
                     status = "200 OK"
                 elif request.path in (SOAK_PAGE, SOAK_SELF_PAGE):
+                    # A HEAD is Pagewell asking an answer it was refused with how long to wait: no new answer.
+                    asked = request.method != "HEAD"
                     with self._lock:
-                        self._answers += 1
+                        self._answers += asked
                         token = f"{self._answers}x{random.getrandbits(40):010x}"
                     kind, status, caching = "text/html; charset=utf-8", "200 OK", DYNAMIC_HEADERS
                     body = soak_page(request.query, request.path == SOAK_SELF_PAGE, token)
+                    fail = _query_number(request.query, "fail")
+                    if fail and self._answers % fail == 0:
+                        kind, status, body = "text/html; charset=utf-8", "503 Service Unavailable", b"<h1>503</h1>"
+                        if asked:
+                            self._mark(request, 503)
                 elif request.path in self._static:
                     kind, body = self._static[request.path]
                     status, caching = "200 OK", STATIC_HEADERS

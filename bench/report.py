@@ -76,6 +76,27 @@ class Row:
         return "met" if met else "MISSED"
 
 
+def fit(points):
+    """Least-squares slope and intercept of (x, y) points."""
+    n = len(points)
+    mean_x = sum(x for x, _ in points) / n
+    mean_y = sum(y for _, y in points) / n
+    spread = sum((x - mean_x) ** 2 for x, _ in points)
+    slope = sum((x - mean_x) * (y - mean_y) for x, y in points) / spread if spread else 0.0
+    return slope, mean_y - slope * mean_x
+
+
+def lows(points, block):
+    """The lowest y of each run of `block` consecutive x, at that run's last x: for memory read at random moments of a
+    process's cycle of allocation and garbage collection, what it holds after its collections."""
+    groups = {}
+    for x, y in points:
+        key = (x - 1) // block
+        last_x, low = groups.get(key, (x, y))
+        groups[key] = (max(last_x, x), min(low, y))
+    return [groups[k] for k in sorted(groups)]
+
+
 def fmt(value):
     if value is None:
         return "–"

@@ -119,5 +119,11 @@ class SummaryTest(unittest.TestCase):
         self.assertNotIn("| B3 |", page[:page.index(report.SUMMARY_END)])
 
 
+class GrowthTest(unittest.TestCase):
+    def test_lowest_of_each_block_at_its_last_x(self):
+        points = [(1, 5.0), (2, 3.0), (3, 4.0), (4, 9.0), (5, 8.0), (6, 7.5)]
+        self.assertEqual(report.lows(points, 3), [(3, 3.0), (6, 7.5)])
+        self.assertAlmostEqual(report.fit([(0, 1.0), (10, 3.0), (20, 5.0)])[0], 0.2)
+
 if __name__ == "__main__":
     unittest.main()

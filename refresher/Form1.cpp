@@ -12,10 +12,12 @@
 #include "IntervalParser.h"
 #include "MessageBox.h"
 #include "Module1.h"
+#include "PageKeeper.h"
 #include "ProcessLauncher.h"
 #include "ProgramFolder.h"
 #include "RandomToken.h"
 #include "RefreshUrl.h"
+#include "RetryAfterProbe.h"
 #include "UpdateCheck.h"
 #include "WindowLook.h"
 #include "WindowPlacement.h"
@@ -122,6 +124,8 @@ void Form1::createControls()
     Image1->setPixmap(Artwork::banner());
     Image1->setCursor(Qt::PointingHandCursor);
 
+    m_keeper = new PageKeeper(WebBrowser1, this);
+
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, WebBrowser1);
     setTabOrder(WebBrowser1, Text2);
@@ -142,14 +146,8 @@ void Form1::createControls()
     connect(page, &QWebEnginePage::loadingChanged, this, &Form1::loadChanged);
     // The document has begun to arrive once the engine has committed it, which gives the page a title of its own,
     // or reports progress past the 10 % it starts a load with; from then on the page loads as long as it likes.
-    connect(page, &QWebEnginePage::titleChanged, &m_arrival, &QTimer::stop);
-    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) {
-        if (percent > 10)
-            m_arrival.stop();
-    });
-    m_arrival.setSingleShot(true);
-    m_arrival.setInterval(ReloadBackoff::ArrivalLimitMs);
-    connect(&m_arrival, &QTimer::timeout, this, &Form1::pageNeverArrived);
+    connect(page, &QWebEnginePage::titleChanged, this, [this] { m_arrived = true; });
+    connect(page, &QWebEnginePage::loadProgress, this, [this](int percent) { m_arrived = m_arrived || percent > 10; });
 
     // The tick runs from the start; the event loop delivers it only after start-up has finished.
     Timer1->start();
@@ -165,10 +163,14 @@ void Form1::setNavigatorForTesting(Navigator navigator)
     m_navigator = std::move(navigator);
 }
 
-void Form1::setLoadTimingForTesting(qint64 firstRetryMs, int arrivalLimitMs)
+void Form1::setFirstRetryForTesting(qint64 firstRetryMs)
 {
     m_backoff = ReloadBackoff(firstRetryMs);
-    m_arrival.setInterval(arrivalLimitMs);
+}
+
+QString Form1::failureStrip() const
+{
+    return m_keeper->strip();
 }
 
 void Form1::navigate(const QString& url)
@@ -181,11 +183,14 @@ void Form1::askFor(const QUrl& url)
 {
     // A new page replaces whatever a pending reload would have asked for.
     m_recovery.stop();
+    delete m_probe;
+    m_replacedTarget = m_loadWatched ? m_lastTarget : QUrl();
     m_lastTarget = url;
     if (m_navigator) {
         m_navigator(url);
         return;
     }
+    m_keeper->asking(url);
     WebBrowser1->setUrl(url);
     watchLoad();
 }
@@ -193,18 +198,19 @@ void Form1::askFor(const QUrl& url)
 void Form1::watchLoad()
 {
     m_loadWatched = true;
-    m_arrival.start();
+    m_arrived = false;
+    m_askedAtMs = m_clock->monotonicMs();
 }
 
 void Form1::loadChanged(const QWebEngineLoadingInfo& info)
 {
     using Info = QWebEngineLoadingInfo;
     // A load is stopped only when it was replaced by a newer one or cut here, and a load the page started by itself
-    // (a link, a script) is the page's business.
-    if (info.status() == Info::LoadStartedStatus || info.status() == Info::LoadStoppedStatus || !m_loadWatched)
+    // (a link, a script) is the page's business. A load that had all but ended when it was replaced may still say so.
+    if (info.status() == Info::LoadStartedStatus || info.status() == Info::LoadStoppedStatus || !m_loadWatched ||
+        (!m_replacedTarget.isEmpty() && info.url() == m_replacedTarget))
         return;
     m_loadWatched = false;
-    m_arrival.stop();
     using Kind = ReloadBackoff::ErrorKind;
     const Kind kind = info.errorDomain() == Info::HttpStatusCodeDomain     ? Kind::HttpStatus
                       : info.errorDomain() == Info::CertificateErrorDomain ? Kind::Certificate
@@ -218,18 +224,33 @@ void Form1::pageNeverArrived()
     // all were well. Its report of the stop is passed over: this is the failure.
     m_loadWatched = false;
     WebBrowser1->stop();
-    loadEnded({});
+    loadEnded({false, ReloadBackoff::ErrorKind::NeverBegan});
 }
 
 void Form1::loadEnded(const ReloadBackoff::LoadEnd& end)
 {
+    m_keeper->loadEnded(end, m_clock->now());
     const qint64 now = m_clock->monotonicMs();
-    const std::optional<qint64> delay = m_backoff.delayAfterLoad(end, now, m_schedule.msUntilDue(m_clock->now(), now));
+    const std::optional<qint64> untilRefreshMs = m_schedule.msUntilDue(m_clock->now(), now);
+    if (!ReloadBackoff::mayAskToWait(end))
+        return retryLater(end, now, untilRefreshMs);
+    m_probe = new RetryAfterProbe(m_lastTarget, this);
+    connect(m_probe, &RetryAfterProbe::answered, this, [this, end, now, untilRefreshMs](std::optional<qint64> wait) {
+        m_probe->deleteLater();
+        ReloadBackoff::LoadEnd answered = end;
+        answered.retryAfterMs = wait;
+        retryLater(answered, now, untilRefreshMs);
+    });
+}
+
+void Form1::retryLater(const ReloadBackoff::LoadEnd& end, qint64 endedAtMs, std::optional<qint64> untilRefreshMs)
+{
+    const std::optional<qint64> delay = m_backoff.delayAfterLoad(end, endedAtMs, untilRefreshMs);
     if (!delay)
         return;
     // Not a timed refresh either: the schedule, the run count, the labels and the URL field are left alone.
     m_pendingRetry = true;
-    m_recovery.start(int(*delay));
+    m_recovery.start(int(std::max<qint64>(0, endedAtMs + *delay - m_clock->monotonicMs())));
 }
 
 void Form1::retryLoad()
@@ -251,7 +272,7 @@ void Form1::deng()
     const RefreshUrl::Target target = RefreshUrl::build(Text2->text(), RandomToken::next());
     if (Text2->text() != target.fieldText)
         Text2->setText(target.fieldText);
-    // The browser view loads in its own time and shows its own error page; nothing here waits or looks.
+    // The browser view loads in its own time; how the load ends is watched, not waited for.
     navigate(target.url);
 }
 
@@ -381,18 +402,18 @@ void Form1::startUp(const CommandLine::Options& options)
     applyStartOptions(options);
     if (m_updateOffered)
         she();
-    m_checkSchedule.arm(m_clock->now());
+    m_checkSchedule.arm(m_clock->now(), m_clock->monotonicMs());
 }
 
 void Form1::setUpdateCheckPeriodForTesting(qint64 seconds)
 {
     m_checkSchedule.setPeriod(seconds, 0);
-    m_checkSchedule.arm(m_clock->now());
+    m_checkSchedule.arm(m_clock->now(), m_clock->monotonicMs());
 }
 
 void Form1::checkForUpdateAgain()
 {
-    m_checkSchedule.arm(m_clock->now());
+    m_checkSchedule.arm(m_clock->now(), m_clock->monotonicMs());
     // A running refresher must not stop for the server: unlike the start-up check, this one does not block.
     auto* request = new HttpGetRequest(RefreshUrl::updateCheckUrl(RandomToken::next()), BuildConfig::CheckTimeoutMs,
                                        HttpGet::MaxReplyBytes, this);
@@ -409,8 +430,10 @@ void Form1::Timer1_Timer()
 {
     const QDateTime now = m_clock->now();
     Label3->setText(QStringLiteral("当前时间:") + DateTimeText::timeOfDay(now));
-    if (m_checkSchedule.isDue(now))
+    if (m_checkSchedule.isDue(now, m_clock->monotonicMs()))
         checkForUpdateAgain();
+    if (m_loadWatched && !m_arrived && ReloadBackoff::arrivalOverdue(m_askedAtMs, m_clock->monotonicMs()))
+        pageNeverArrived();
     if (m_schedule.isDue(now, m_clock->monotonicMs()))
         runTimedRefresh();
 }
@@ -441,6 +464,8 @@ void Form1::rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status)
         return;
     // Left alone, the view stays an empty grey area until someone clicks: with nobody watching, that can be days.
     // Not a timed refresh: the schedule, the run count and the labels are left as they are.
+    m_keeper->rendererEnded();
+    delete m_probe;
     m_pendingRetry = false;
     m_recovery.start(int(m_backoff.delayAfterCrash(m_clock->monotonicMs())));
 }
@@ -453,6 +478,7 @@ void Form1::reloadAfterCrash()
     if (WebBrowser1->url().isEmpty())
         return askFor(m_lastTarget);
     m_lastTarget = WebBrowser1->url();
+    m_keeper->asking(m_lastTarget);
     WebBrowser1->reload();
     watchLoad();
 }

@@ -21,6 +21,8 @@ namespace CommandLine {
 struct Options;
 }
 class ClickableLabel;
+class PageKeeper;
+class RetryAfterProbe;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -81,6 +83,8 @@ public:
 
     // The About window while it is open, else null.
     frmAbout* aboutWindow() const { return m_about; }
+    // What the strip over the view says while a refresh has failed and the last good page is kept; else empty.
+    QString failureStrip() const;
 
     // Tests answer the URL prompt themselves (an empty answer stands for Cancel) ...
     using UrlPrompt = std::function<QString(QWidget* parent)>;
@@ -90,8 +94,8 @@ public:
     // ... and may keep the browser view from going anywhere.
     using Navigator = std::function<void(const QUrl& url)>;
     void setNavigatorForTesting(Navigator navigator);
-    // Tests shorten the first retry of a failed load and the wait for a page that never begins to arrive.
-    void setLoadTimingForTesting(qint64 firstRetryMs, int arrivalLimitMs);
+    // Tests shorten the first retry of a failed load.
+    void setFirstRetryForTesting(qint64 firstRetryMs);
 
 signals:
     // Every address the browser view is sent to, the start page included.
@@ -110,6 +114,8 @@ private:
     void watchLoad();
     void loadChanged(const QWebEngineLoadingInfo& info);
     void loadEnded(const ReloadBackoff::LoadEnd& end);
+    // Asks for the page again after a failed load that ended at these times, unless a timed refresh comes first.
+    void retryLater(const ReloadBackoff::LoadEnd& end, qint64 endedAtMs, std::optional<qint64> untilRefreshMs);
     void pageNeverArrived();
     void retryLoad();
     void ensureTimerRuns();
@@ -128,12 +134,15 @@ private:
     // The pending reload: after a crash, or a failed load asked for again. A new page replaces it.
     QTimer m_recovery;
     bool m_pendingRetry = false;
-    // Bounds the wait for a page's document to begin to arrive.
-    QTimer m_arrival;
+    // When the watched load was asked for, and whether its document has begun to arrive; the tick bounds the wait.
+    qint64 m_askedAtMs = 0;
+    bool m_arrived = false;
     // A load asked for here has not ended yet; the engine reports loads in the order they were asked for, and a
     // load that replaces one still running takes over its report.
     bool m_loadWatched = false;
     QUrl m_lastTarget;
+    // The address of the watched load that the last one asked for replaced.
+    QUrl m_replacedTarget;
     QPointer<frmAbout> m_about;
     UrlPrompt m_urlPrompt;
     Navigator m_navigator;
@@ -141,4 +150,7 @@ private:
     bool m_updateOffered = false;
     CheckSchedule m_checkSchedule;
     UpdateLeftovers m_leftovers;
+    PageKeeper* m_keeper = nullptr;
+    // Asks the server how long it wants to be left alone after answering "not now"; the retry waits for its answer.
+    QPointer<RetryAfterProbe> m_probe;
 };

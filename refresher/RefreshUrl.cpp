@@ -20,6 +20,12 @@ RefreshUrl::Target RefreshUrl::build(const QString& typed, const QString& token)
     return target;
 }
 
+QString RefreshUrl::pageKey(const QUrl& url)
+{
+    static const QRegularExpression token(QStringLiteral("[?&]rn=[^&]*$"));
+    return url.adjusted(QUrl::RemoveFragment | QUrl::StripTrailingSlash).toString().remove(token);
+}
+
 QString RefreshUrl::startPage()
 {
     return UpdateServer::startPageUrl();

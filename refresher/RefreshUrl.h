@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QUrl>
 
 // The URLs the refresher builds: the page to refresh, its start page and its version-check address.
 namespace RefreshUrl {
@@ -19,6 +20,10 @@ bool hasScheme(const QString& text);
 // One refresh of the typed text: "http://" is put in front unless the text already names a scheme, and the
 // token is appended with "&rn=" when the typed text already has a query ("?"), else with "?rn=".
 Target build(const QString& typed, const QString& token);
+
+// The page an address shows, whatever its token: the address without the token a refresh appends, its fragment
+// and a trailing slash (which the engine adds to a bare host).
+QString pageKey(const QUrl& url);
 
 // The vendor's start page shown when the window loads (built with the update server's other URLs).
 QString startPage();

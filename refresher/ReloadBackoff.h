@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QtGlobal>
 
 #include <optional>
@@ -13,8 +14,10 @@
 // up for a while starts the count again.
 //
 // A failed load is tried again 5 s later, then every 10 s for two minutes from the first failure, then every minute,
-// until a load succeeds. A timed refresh due no later than that asks in the retry's place, so none is made. The
-// server's own refusals (a 4xx status) and a refused certificate do not clear by themselves and are not retried.
+// until a load succeeds; a server that asks to be left alone longer (Retry-After) is, up to that minute. A timed
+// refresh due no later than that asks in the retry's place, so none is made. The server's own refusals (a 4xx status
+// other than 408 and 429, which say "not now") and a refused certificate do not clear by themselves and are not
+// retried.
 class ReloadBackoff
 {
 public:
@@ -28,22 +31,41 @@ public:
     static constexpr qint64 FrequentRetriesMs = 120000;
     static constexpr qint64 SlowFailureRetryMs = 60000;
     // A page whose document has not begun to arrive this long after it was asked for counts as a failed load.
-    static constexpr int ArrivalLimitMs = 60000;
+    static constexpr qint64 ArrivalLimitMs = 60000;
 
     // How the engine said a load ended: the kind of its error and the code within that kind (an HTTP status for
-    // HttpStatus, which a success may carry too).
+    // HttpStatus, which a success may carry too; the engine's network error for Other). NeverBegan is the window's
+    // own verdict on a page whose document did not begin to arrive in time.
     enum class ErrorKind
     {
         HttpStatus,
         Certificate,
         Other,
+        NeverBegan,
     };
     struct LoadEnd
     {
         bool succeeded = false;
         ErrorKind kind = ErrorKind::Other;
         int code = 0;
+        // The wait the answer asked for (Retry-After), where it could be read.
+        std::optional<qint64> retryAfterMs = std::nullopt;
     };
+
+    // Whether this end is a failure to be tried again; anything else is the page or the server's final word.
+    static bool isFailure(const LoadEnd& end);
+    // Whether the answer may have said how long to wait (Retry-After): 408, 429 and 503.
+    static bool mayAskToWait(const LoadEnd& end)
+    {
+        return end.kind == ErrorKind::HttpStatus && (end.code == 408 || end.code == 429 || end.code == 503);
+    }
+    // The wait a Retry-After header's value asks for, when it is a number of seconds (the date form is not read).
+    static std::optional<qint64> retryAfterMs(QByteArrayView value);
+    // Whether a page asked for at this monotonic time whose document has not begun to arrive has waited too long.
+    static bool arrivalOverdue(qint64 askedAtMs, qint64 monotonicMs)
+    {
+        return monotonicMs - askedAtMs >= ArrivalLimitMs;
+    }
 
     explicit ReloadBackoff(qint64 firstFailureRetryMs = FirstFailureRetryMs)
         : m_firstFailureRetryMs(firstFailureRetryMs)

@@ -1,5 +1,6 @@
 // Guards the rules: refresh URL and token, interval, when a page is asked for again, versions in both modes,
 // names, lengths, bar, pause.
+#include "CheckSchedule.h"
 #include "ContentLength.h"
 #include "FileList.h"
 #include "HandedState.h"
@@ -8,11 +9,14 @@
 #include "RandomToken.h"
 #include "RefreshUrl.h"
 #include "ReloadBackoff.h"
+#include "ShownPage.h"
 #include "StartPause.h"
 #include "VersionDecision.h"
 
 #include <QFile>
 #include <QTest>
+
+#include <algorithm>
 
 using Outcome = VersionDecision::Outcome;
 using Policy = VersionDecision::Policy;
@@ -51,6 +55,10 @@ private slots:
         const RefreshUrl::Target target = RefreshUrl::build(typed, QStringLiteral("T"));
         QTEST(target.fieldText, "field");
         QTEST(target.url, "url");
+        // The same page whatever its token; another address is another page.
+        const QString key = RefreshUrl::pageKey(QUrl(target.url));
+        QVERIFY(key == RefreshUrl::pageKey(QUrl(target.fieldText)) &&
+                key != RefreshUrl::pageKey(QUrl(target.fieldText + 'x')));
     }
 
     void freshToken()
@@ -105,9 +113,9 @@ private slots:
         QTEST(!state ? "refused" : !*state ? "" : (*state)->arguments().join(' '), "handed");
     }
 
-    // Events at monotonic times (ms), "/n" when the next timed refresh is n ms away: a renderer crash, a load that
-    // succeeded, failed on the way, got an HTTP status or met a refused certificate. Each gets its wait before asking
-    // again.
+    // Events at monotonic times (ms), "/n" when the next timed refresh is n ms away, "+v" for a Retry-After of v: a
+    // renderer crash, a load that succeeded, failed on the way, got an HTTP status or met a refused certificate. Each
+    // gets its wait before asking again.
     void reloadBackoff_data()
     {
         QTest::addColumn<QString>("events");
@@ -123,8 +131,12 @@ private slots:
             << "fail@0/5000 fail@5000/120000 fail@15000/10000 fail@25000/10001 crash@25000"
             << "none 10000 none 10000 0";
         QTest::newRow("a success, the server's word or a refused certificate ends the series")
-            << "fail@0 ok@5000 fail@9000 400@14000 fail@15000 499@16000 500@17000 cert@18000 fail@18000"
-            << "5000 none 5000 none 5000 none 5000 none 5000";
+            << "fail@0 ok@5000 fail@9000 400@14000 fail@15000 404@16000 500@17000 cert@18000 fail@18000 499@19000"
+            << "5000 none 5000 none 5000 none 5000 none 5000 none";
+        QTest::newRow("408 and 429 as a 5xx; Retry-After in seconds if longer, up to a minute, not past a refresh")
+            << "429@0 408@5000 429+2@15000 429+30@25000 503+600@55000 429+50@105000/45000 429+3e1@115000 "
+               "429+99999999999@116000 429+9999999999@117000"
+            << "5000 10000 10000 30000 60000 none 10000 10000 60000";
     }
     void reloadBackoff()
     {
@@ -132,17 +144,112 @@ private slots:
         ReloadBackoff backoff;
         QStringList waits;
         for (const QString& event : events.split(u' ')) {
-            const QString what = event.section(u'@', 0, 0);
+            const QString what = event.section(u'@', 0, 0).section(u'+', 0, 0);
             const qint64 at = event.section(u'@', 1).section(u'/', 0, 0).toLongLong();
             using Kind = ReloadBackoff::ErrorKind;
             const Kind kind = what == "fail" ? Kind::Other : what == "cert" ? Kind::Certificate : Kind::HttpStatus;
             const auto refresh =
                 event.contains(u'/') ? std::optional(event.section(u'/', 1).toLongLong()) : std::nullopt;
-            waits.append(shown(what == "crash"
-                                   ? backoff.delayAfterCrash(at)
-                                   : backoff.delayAfterLoad({what == "ok", kind, what.toInt()}, at, refresh)));
+            const auto retryAfter =
+                event.contains(u'+')
+                    ? ReloadBackoff::retryAfterMs(event.section(u'@', 0, 0).section(u'+', 1).toLatin1())
+                    : std::nullopt;
+            waits.append(shown(
+                what == "crash" ? backoff.delayAfterCrash(at)
+                                : backoff.delayAfterLoad({what == "ok", kind, what.toInt(), retryAfter}, at, refresh)));
         }
         QTEST(waits.join(u' '), "waits");
+    }
+
+    // The daily check at its real period, a day plus up to an hour drawn anew each time, comes due by whichever clock
+    // gets there first: the wall clock jumps by `jump` seconds once it is armed.
+    void checkSchedule_data()
+    {
+        QTest::addColumn<qint64>("jump");
+        for (const qint64 jump : {0, -3600, 3600})
+            QTest::addRow("wall clock moved by %llds", jump) << jump;
+    }
+    void checkSchedule()
+    {
+        QFETCH(qint64, jump);
+        const QDateTime t0(QDate(2026, 12, 31), QTime(23, 0));
+        CheckSchedule schedule;
+        QList<qint64> waits;
+        for (int i = 0; i < 200; ++i) {
+            schedule.arm(t0, 1000);
+            waits.append(t0.secsTo(*schedule.next()));
+            const auto dueAfter = [&](qint64 s) { return schedule.isDue(t0.addSecs(s + jump), 1000 + s * 1000); };
+            const qint64 due = waits.last() - std::max<qint64>(jump, 0);
+            QVERIFY(!dueAfter(due - 1) && dueAfter(due));
+        }
+        const auto [shortest, longest] = std::minmax_element(waits.cbegin(), waits.cend());
+        QVERIFY(*shortest >= 86400 && *longest < 86400 + 3600 && *longest - *shortest > 1800);
+    }
+
+    // What the view shows through refreshes of page a ("a@y": asked for with the view scrolled to y): "P" when a
+    // picture is taken first, then where the new document is brought to; how each load ended ("ok", an HTTP status,
+    // an engine's network error (negative), "never" arrived); a link followed to another page, a crashed renderer.
+    void shownPage_data()
+    {
+        QTest::addColumn<QString>("events");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QString>("strip");
+        QTest::newRow("at start a failure shows as now; the first good page starts at the top") << "a@0 -102 a@0 ok"
+                                                                                                << "-,engine,-,live"
+                                                                                                << "";
+        QTest::newRow("a failed refresh keeps the last good page, scrolled as it was")
+            << "a@0 ok a@120 ok a@300 -102 a@0 -101 a@0 -324 a@0 -118 a@0 -105 a@0 never a@0 503 a@0 429 a@0 408"
+            << "-,live,P120,live,P300,kept:连接被拒绝,-300,kept:连接被重置,-300,kept:服务器没有应答,-300,kept:连接超时,"
+               "-300,kept:找不到服务器,-300,kept:等待页面超时,-300,kept:服务器返回 503,-300,kept:服务器返回 429,-300,"
+               "kept:服务器返回 408"
+            << "刷新失败（服务器返回 408），显示的是 2026-12-31 23:54:00 的页面，正在重试";
+        QTest::newRow("the server's word and a refused certificate show as now")
+            << "a@0 ok a@50 404 a@0 -102 a@0 ok a@60 cert"
+            << "-,live,P50,engine,-50,engine,-50,live,P60,engine"
+            << "";
+        QTest::newRow("another address starts at the top, with nothing kept")
+            << "a@0 ok a@200 ok b@300 -102 b@0 ok a@0 -102"
+            << "-,live,P200,live,-,engine,-,live,-,engine"
+            << "";
+        QTest::newRow("a page left by a link or a crash leaves no picture; one replacing a load under way keeps it")
+            << "a@0 ok link:a/#x a@10 ok link:c a@0 -102 a@0 ok crash a@0 -102 a@0 ok a@300 a@0 -999 a@0 ok a@0 -999"
+            << "-,live,P10,live,-10,engine,-10,live,-10,engine,-10,live,P300,-300,kept:网络错误 -999,-300,live,P,"
+               "kept:网络错误 -999"
+            << "刷新失败（网络错误 -999），显示的是 0:10:00 的页面，正在重试";
+    }
+    void shownPage()
+    {
+        QFETCH(QString, events);
+        using Kind = ReloadBackoff::ErrorKind;
+        ShownPage page;
+        QStringList shown;
+        QDateTime now(QDate(2026, 12, 31), QTime(23, 50));
+        for (const QString& event : events.split(u' ')) {
+            const QUrl url(u"http://x.org/"_qs + event.section(u'@', 0, 0).section(u':', -1));
+            now = now.addSecs(60);
+            if (event.contains(u'@')) {
+                const ShownPage::Ask ask =
+                    page.asking(QUrl(url.toString() + "?rn=" + QString::number(now.toSecsSinceEpoch())),
+                                {0, event.section(u'@', 1).toDouble()});
+                shown.append((ask.takePicture ? "P" : "-") + (ask.scrollTo ? QString::number(ask.scrollTo->y()) : ""));
+            } else if (event.startsWith(u"link:")) {
+                page.urlShown(url);
+            } else if (event == u"crash") {
+                page.rendererEnded();
+            } else {
+                const int code = event.toInt();
+                const Kind kind = event == u"never"  ? Kind::NeverBegan
+                                  : event == u"cert" ? Kind::Certificate
+                                                     : (code < 0 ? Kind::Other : Kind::HttpStatus);
+                const ShownPage::Show show = page.loadEnded({event == u"ok", kind, code}, now);
+                shown.append(show == ShownPage::Show::Live ? u"live"_qs
+                             : show == ShownPage::Show::Engine
+                                 ? u"engine"_qs
+                                 : "kept:" + page.strip().section(u'（', 1).section(u'）', 0, 0));
+            }
+        }
+        QTEST(shown.join(u','), "shown");
+        QTEST(page.strip(), "strip");
     }
 
     void updaterVersion_data()
@@ -253,12 +360,12 @@ private slots:
         QTest::addColumn<qint64>("startMs");
         QTest::addColumn<qint64>("nowMs");
         QTest::addColumn<bool>("over");
-        QTest::newRow("10.2 to 11.4") << qint64(10200) << qint64(11499) << false;
-        QTest::newRow("10.2 to 11.5") << qint64(10200) << qint64(11500) << true;
-        QTest::newRow("10.6 to 12.5") << qint64(10600) << qint64(12500) << false;
-        QTest::newRow("10.6 to 12.501") << qint64(10600) << qint64(12501) << true;
-        QTest::newRow("10.5 goes to 10") << qint64(10500) << qint64(11501) << true;
-        QTest::newRow("before the reference") << qint64(-1400) << qint64(600) << true;
+        // start ms,now ms,over: 10.5 goes to 10; a start before the reference.
+        for (const QString& row :
+             u"10200,11499,0|10200,11500,1|10600,12500,0|10600,12501,1|10500,11501,1|-1400,600,1"_qs.split(u'|'))
+            QTest::addRow("%s", qPrintable(row))
+                << row.section(u',', 0, 0).toLongLong() << row.section(u',', 1, 1).toLongLong()
+                << (row.section(u',', 2) == u"1");
     }
     void startPause()
     {

@@ -658,10 +658,12 @@ void TestUpdater::stopsThisFolderOnly()
         QVERIFY(QFile::copy(shell, folder + "/Pagewell"));
     const QString loop = "while :; do sleep 1; done";
     polite.start(m_folder->path("Pagewell"), {"-c", loop});
-    stubborn.start(m_folder->path("Pagewell"), {"-c", "trap '' TERM; " + loop});
+    stubborn.start(m_folder->path("Pagewell"), {"-c", "trap '' TERM; echo ignoring; " + loop});
     there.start(other.path("Pagewell"), {"-c", loop});
     for (QProcess* process : {&polite, &stubborn, &there})
         QVERIFY(process->waitForStarted());
+    // Not stubborn until its shell has read the trap.
+    QVERIFY(stubborn.waitForReadyRead(10000));
     QVERIFY(writeFile(m_folder->path("Pagewell.0123abcd.part"), "new"));
     HandOver handOver;
     handOver.setWatchMsForTesting(300);
