@@ -36,6 +36,9 @@ def main():
                       label=f"least squares of those: {slope * 10000:+.2f} MiB per 10,000 refreshes")
         axis.set_ylabel("MiB")
         axis.grid(True, alpha=0.3)
+        # Room beneath the readings for the legend, so that it hides none of the lows.
+        low_y, high_y = axis.get_ylim()
+        axis.set_ylim(low_y - (high_y - low_y) * 0.45, high_y)
         axis.legend(loc="lower right", fontsize=8)
     bottom.set_xlabel("refreshes, each asked for as soon as the one before had ended")
     top.set_title("Pagewell's memory over B11's refreshes of the soak page")
