@@ -14,6 +14,8 @@ const QString ScrollScriptName = QStringLiteral("pagewell-scroll");
 constexpr int StripHeight = 24;
 // How long the picture waits at most for the page that replaces it to show itself.
 constexpr qint64 PaintWaitMs = 2000;
+// How long the picture stays over a refreshed document that has begun to arrive but not finished loading.
+constexpr int CommitHoldMs = 3000;
 } // namespace
 
 PageKeeper::PageKeeper(QWebEngineView* view, QWidget* parent) : QWidget(parent), m_view(view)
@@ -36,14 +38,32 @@ PageKeeper::PageKeeper(QWebEngineView* view, QWidget* parent) : QWidget(parent),
             cover();
     });
     // The new document has been committed. Should it be the server's error answer (a 503 with a body), its body may
-    // paint before the load's end is told, so the picture goes up now; clicks pass through to the live view beneath.
-    connect(view->page(), &QWebEnginePage::titleChanged, this, [this] {
-        if (isHidden() && m_shown.mayKeep()) {
-            m_coveredEarly = true;
-            setAttribute(Qt::WA_TransparentForMouseEvents, true);
-            cover();
+    // paint before the load's end is told, so the picture is up by now. A page whose load never ends (a resource that
+    // hangs) is shown as it loads once the hold has passed.
+    m_commitHold.setSingleShot(true);
+    m_commitHold.setInterval(CommitHoldMs);
+    connect(&m_commitHold, &QTimer::timeout, this, [this] {
+        if (std::exchange(m_coveredEarly, false)) {
+            setAttribute(Qt::WA_TransparentForMouseEvents, false);
+            hide();
         }
     });
+    connect(view->page(), &QWebEnginePage::titleChanged, this, [this] {
+        if (!m_shown.mayKeep())
+            return;
+        if (isHidden())
+            coverEarly();
+        if (m_coveredEarly && !m_commitHold.isActive())
+            m_commitHold.start();
+    });
+}
+
+void PageKeeper::coverEarly()
+{
+    // Clicks pass through to the live view beneath.
+    m_coveredEarly = true;
+    setAttribute(Qt::WA_TransparentForMouseEvents, true);
+    cover();
 }
 
 void PageKeeper::cover()
@@ -63,11 +83,14 @@ void PageKeeper::asking(const QUrl& url)
     if (m_paintWatch.isActive())
         uncoverOncePainted();
     const ShownPage::Ask ask = m_shown.asking(url, m_view->page()->scrollPosition());
-    // Still covered, the view may show the engine's error page: the picture in place stays the last good page's.
-    if (ask.takePicture && isHidden())
-        m_picture = m_view->grab();
-    if (!isHidden())
+    if (!isHidden()) {
+        // Still covered, the view may show the engine's error page: the picture in place stays the last good page's.
         m_beneath = m_view->grab().toImage();
+    } else if (ask.takePicture) {
+        // Up from the start: the engine may paint an error answer's body before it tells Pagewell anything.
+        m_picture = m_view->grab();
+        coverEarly();
+    }
     m_shownBefore = m_view->url();
     setScrollTarget(ask.scrollTo);
 }
@@ -78,6 +101,7 @@ void PageKeeper::loadEnded(const ReloadBackoff::LoadEnd& end, const QDateTime& n
     setScrollTarget(std::nullopt);
     m_shownBefore = QUrl();
     m_paintWatch.stop();
+    m_commitHold.stop();
     const bool coveredEarly = std::exchange(m_coveredEarly, false);
     setAttribute(Qt::WA_TransparentForMouseEvents, false);
     switch (m_shown.loadEnded(end, now)) {

@@ -37,6 +37,8 @@ protected:
 private:
     // Puts the picture in the view's place, under the strip once there is one to show.
     void cover();
+    // Puts the picture up for the load under way alone, before anything of it is known.
+    void coverEarly();
     void setScrollTarget(const std::optional<QPointF>& target);
     void uncoverOncePainted();
 
@@ -49,6 +51,7 @@ private:
     // The address the view showed when the load under way was asked for.
     QUrl m_shownBefore;
     QTimer m_paintWatch;
+    QTimer m_commitHold;
     QElapsedTimer m_watching;
     std::optional<QPointF> m_scrollTarget;
     // The picture went up at the commit of the load under way, not because a refresh had failed.
