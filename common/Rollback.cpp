@@ -9,7 +9,10 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QCryptographicHash>
 #include <QSaveFile>
+
+#include <algorithm>
 
 namespace {
 constexpr qint64 HoldSeconds = 24 * 60 * 60;
@@ -33,6 +36,14 @@ QString folderOf(const QString& path)
 {
     return QFileInfo(path).absolutePath();
 }
+
+QString beside(const QString& program, const QString& name)
+{
+    return QDir(folderOf(program)).filePath(name);
+}
+
+// A lock file with no owner in it is one whose writer lost its contents; no updater takes longer than this to write.
+constexpr qint64 EmptyLockStaleMs = 10000;
 
 bool sameBytes(const QString& first, const QString& second)
 {
@@ -65,9 +76,9 @@ bool copyWhole(const QString& from, const QString& to)
 }
 } // namespace
 
-QString Rollback::keptPath(const QString& program)
+QString Rollback::keptPath(const QString& file)
 {
-    return program + QStringLiteral(".previous");
+    return file + QStringLiteral(".previous");
 }
 
 QString Rollback::markerPath(const QString& program)
@@ -95,47 +106,24 @@ std::unique_ptr<QLockFile> Rollback::lockFolder()
     auto lock = std::make_unique<QLockFile>(lockPath());
     // Only a lock whose process has ended is stale: an updater may well hold it for minutes on a slow line.
     lock->setStaleLockTime(0);
-    return lock->tryLock(0) ? std::move(lock) : nullptr;
+    if (lock->tryLock(0))
+        return lock;
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    const QFileInfo file(lockPath());
+    if (lock->error() == QLockFile::LockFailedError && !lock->getLockInfo(&pid, &host, &application) &&
+        file.exists() && file.lastModified().msecsTo(QDateTime::currentDateTime()) > EmptyLockStaleMs &&
+        lock->removeStaleLockFile() && lock->tryLock(0))
+        return lock;
+    return nullptr;
 }
 
-bool Rollback::mark(const QString& program, const QString& version)
+std::optional<WatchMarker> Rollback::marker(const QString& program)
 {
-    // Whatever an earlier watch left is no part of this one.
-    QFile::remove(closedNotePath(program));
-    QFile::remove(keptPath(program));
-    return QFile::exists(program) && writeText(markerPath(program), version);
-}
-
-bool Rollback::keep(const QString& program)
-{
-    QString reason;
-    if (Platform::linkFile(program, keptPath(program), &reason) || copyWhole(program, keptPath(program))) {
-        Platform::syncFolder(folderOf(program));
-        return true;
-    }
-    QFile::remove(markerPath(program));
-    return false;
-}
-
-bool Rollback::putBack(const QString& program, QString* error, bool* mayClear)
-{
-    if (!Platform::replaceFile(keptPath(program), program, error, mayClear))
-        return false;
-    Platform::syncFolder(folderOf(program));
-    return true;
-}
-
-void Rollback::confirm(const QString& program)
-{
-    QFile::remove(keptPath(program));
-    QFile::remove(keptPath(program) + QStringLiteral(".copying"));
-    QFile::remove(closedNotePath(program));
-    QFile::remove(markerPath(program));
-}
-
-QString Rollback::markedVersion(const QString& program)
-{
-    return readText(markerPath(program));
+    if (!QFile::exists(markerPath(program)))
+        return std::nullopt;
+    return WatchMarker::parse(readText(markerPath(program)), QFileInfo(program).fileName());
 }
 
 bool Rollback::isWatched(const QString& program)
@@ -143,9 +131,104 @@ bool Rollback::isWatched(const QString& program)
     return QFile::exists(markerPath(program));
 }
 
-void Rollback::noteOrderlyEnd(const QString& program)
+QString Rollback::markedVersion(const QString& program)
 {
-    if (!isWatched(program))
+    return marker(program).value_or(WatchMarker()).version;
+}
+
+bool Rollback::mark(const QString& program, const QString& version, const QStringList& replaced,
+                    const QStringList& added, int watchMs)
+{
+    // An unsettled watch kept what last ran here; the release it watched never proved itself, so it is not kept.
+    const std::optional<WatchMarker> earlier = marker(program);
+    WatchMarker next;
+    next.version = version;
+    next.watchMs = watchMs;
+    if (earlier) {
+        next.kept = earlier->kept;
+        next.added = earlier->added;
+    }
+    for (const QString& name : replaced) {
+        if (!next.kept.contains(name) && !next.added.contains(name)) {
+            // Whatever an earlier update left under this name is no part of this one.
+            QFile::remove(keptPath(beside(program, name)));
+            next.kept.append(name);
+        }
+    }
+    for (const QString& name : added) {
+        if (!next.kept.contains(name) && !next.added.contains(name))
+            next.added.append(name);
+    }
+    // An orderly end noted in an earlier watch says nothing of this release.
+    QFile::remove(closedNotePath(program));
+    return writeText(markerPath(program), next.text());
+}
+
+bool Rollback::keep(const QString& program)
+{
+    const std::optional<WatchMarker> watch = marker(program);
+    bool kept = watch.has_value();
+    for (const QString& name : watch ? watch->kept : QStringList()) {
+        const QString file = beside(program, name);
+        // Kept by a watch that was never settled: what last ran here.
+        if (QFileInfo(keptPath(file)).isFile() || !QFile::exists(file))
+            continue;
+        QString reason;
+        if (!Platform::linkFile(file, keptPath(file), &reason) && !copyWhole(file, keptPath(file))) {
+            kept = false;
+            break;
+        }
+    }
+    Platform::syncFolder(folderOf(program));
+    if (!kept)
+        QFile::remove(markerPath(program));
+    return kept;
+}
+
+bool Rollback::putBack(const QString& program, QString* error, bool* mayClear)
+{
+    const WatchMarker watch = marker(program).value_or(WatchMarker());
+    for (const QString& name : watch.kept) {
+        const QString file = beside(program, name);
+        if (QFile::exists(keptPath(file)) && !Platform::replaceFile(keptPath(file), file, error, mayClear))
+            return false;
+    }
+    for (const QString& name : watch.added)
+        QFile::remove(beside(program, name));
+    Platform::syncFolder(folderOf(program));
+    return true;
+}
+
+void Rollback::confirm(const QString& program)
+{
+    QStringList kept = marker(program).value_or(WatchMarker()).kept;
+    if (!kept.contains(QFileInfo(program).fileName()))
+        kept.append(QFileInfo(program).fileName());
+    for (const QString& name : std::as_const(kept)) {
+        QFile::remove(keptPath(beside(program, name)));
+        QFile::remove(keptPath(beside(program, name)) + QStringLiteral(".copying"));
+    }
+    QFile::remove(closedNotePath(program));
+    QFile::remove(markerPath(program));
+}
+
+bool Rollback::countStart(const QString& program, qint64 pid)
+{
+    std::optional<WatchMarker> watch = marker(program);
+    if (!watch)
+        return false;
+    ++watch->starts;
+    watch->pid = pid;
+    // What the previous start said of its end is settled by now.
+    QFile::remove(closedNotePath(program));
+    return writeText(markerPath(program), watch->text());
+}
+
+void Rollback::noteOrderlyEnd(const QString& program, qint64 pid)
+{
+    const std::optional<WatchMarker> watch = marker(program);
+    // An earlier form names no start: its one watched start is the one that ends.
+    if (!watch || (watch->pid != 0 && watch->pid != pid))
         return;
     QFile note(closedNotePath(program));
     if (note.open(QIODevice::WriteOnly))
@@ -157,29 +240,49 @@ bool Rollback::endedOrderly(const QString& program)
     return QFile::exists(closedNotePath(program));
 }
 
-void Rollback::settle(const QString& program, bool programRuns)
+Rollback::Settled Rollback::settle(const QString& program, bool programRuns)
 {
-    if (!isWatched(program)) {
+    const std::optional<WatchMarker> watch = marker(program);
+    if (!watch) {
         QFile::remove(closedNotePath(program));
-        return;
+        return Settled::Nothing;
     }
-    const QString kept = keptPath(program);
-    // Cut before the new program took the place, the kept one is the program itself: nothing to undo, nothing held.
-    if (!QFile::exists(kept) || sameBytes(kept, program) || programRuns || endedOrderly(program)) {
+    // Cut before any new file took its place, the kept files are the files themselves: nothing to undo, nothing held.
+    const bool untouched = std::all_of(watch->kept.cbegin(), watch->kept.cend(), [&program](const QString& name) {
+        const QString file = beside(program, name);
+        return !QFile::exists(keptPath(file)) || sameBytes(keptPath(file), file);
+    }) && std::none_of(watch->added.cbegin(), watch->added.cend(), [&program](const QString& name) {
+        return QFile::exists(beside(program, name));
+    });
+    if (untouched) {
         confirm(program);
-        return;
+        return Settled::Nothing;
     }
-    hold(markedVersion(program));
-    if (putBack(program, nullptr, nullptr))
-        confirm(program);
+    // Nothing proves a running release good or bad yet, nor one that a person closed: it goes on judging itself.
+    if (programRuns || endedOrderly(program))
+        return Settled::Running;
+    hold(watch->version);
+    if (!putBack(program, nullptr, nullptr))
+        return Settled::NotRestored;
+    confirm(program);
+    return Settled::RolledBack;
+}
+
+QString Rollback::transferFileName(const QString& name)
+{
+    // Derived from the name, so that a clean-up knows the updater's files from anybody else's "*.part".
+    const QByteArray digest =
+        QCryptographicHash::hash("pagewell transfer " + name.toUtf8(), QCryptographicHash::Sha256);
+    return name + QLatin1Char('.') + QString::fromLatin1(digest.first(4).toHex()) + QStringLiteral(".part");
 }
 
 void Rollback::removeTransferLeftovers()
 {
-    static const QRegularExpression leftover(QStringLiteral("^.+\\.[0-9a-f]{8}\\.part$"));
+    static const QRegularExpression leftover(QStringLiteral("^(.+)\\.[0-9a-f]{8}\\.part$"));
     const QDir folder(ProgramFolder::path());
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-        if (leftover.match(name).hasMatch())
+        const QRegularExpressionMatch match = leftover.match(name);
+        if (match.hasMatch() && transferFileName(match.captured(1)) == name)
             QFile::remove(folder.filePath(name));
     }
 }

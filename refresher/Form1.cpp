@@ -24,6 +24,7 @@
 #include "frmAbout.h"
 #include "platform/Platform.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -229,6 +230,7 @@ void Form1::pageNeverArrived()
 
 void Form1::loadEnded(const ReloadBackoff::LoadEnd& end)
 {
+    m_leftovers.pageLoadEnded();
     m_keeper->loadEnded(end, m_clock->now());
     const qint64 now = m_clock->monotonicMs();
     const std::optional<qint64> untilRefreshMs = m_schedule.msUntilDue(m_clock->now(), now);
@@ -397,6 +399,11 @@ void Form1::applyStartOptions(const CommandLine::Options& options)
 
 void Form1::startUp(const CommandLine::Options& options)
 {
+    // A release that already failed here gives way to the program it replaced, before it asks or shows anything.
+    if (!m_leftovers.judgeStart(QCoreApplication::arguments().mid(1))) {
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+        return;
+    }
     Form_Load();
     show();
     applyStartOptions(options);

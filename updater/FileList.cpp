@@ -1,5 +1,7 @@
 #include "FileList.h"
 
+#include <QRegularExpression>
+
 QStringList FileList::split(const QString& reply)
 {
     if (reply.isEmpty())
@@ -34,4 +36,12 @@ bool FileList::isPlainFileName(const QString& name)
             return false;
     }
     return !isReservedDeviceName(name);
+}
+
+bool FileList::mayReplace(const QString& name)
+{
+    static const QRegularExpression own(
+        QStringLiteral("^(user\\.ini|update\\.lock|update\\.hold)$|\\.previous(\\.[a-z]+)?$|\\.part$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return isPlainFileName(name) && !own.match(name).hasMatch();
 }

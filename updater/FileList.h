@@ -12,4 +12,9 @@ QStringList split(const QString& reply);
 // any system. Empty names, "." and "..", names with a separator, a drive or stream colon, a control character, and
 // the reserved device names of Windows are refused.
 bool isPlainFileName(const QString& name);
+
+// Whether a listed name may be put in the program folder by an update: a plain file name that is none of the files
+// the programs keep there for themselves (the person's settings, the update's lock, hold, kept files and markers,
+// and transfers), which a release must never overwrite.
+bool mayReplace(const QString& name);
 } // namespace FileList

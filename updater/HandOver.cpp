@@ -42,6 +42,11 @@ QString native(const QString& path)
 {
     return QDir::toNativeSeparators(path);
 }
+
+QString nameOf(const QString& path)
+{
+    return QFileInfo(path).fileName();
+}
 } // namespace
 
 HandOver::HandOver(QObject* parent) : QObject(parent), m_replace(&Platform::replaceFile)
@@ -89,6 +94,8 @@ void HandOver::start(const Plan& plan)
     m_kept = false;
     m_forced = false;
     m_halfWatched = false;
+    m_replacedCount = 0;
+    m_restartAlways = false;
     // Asked as a person closing its window would, the refresher keeps what was typed into it.
     m_stopped = TaskKill::askRefresherToEnd();
     m_refresherStopped = true;
@@ -96,9 +103,15 @@ void HandOver::start(const Plan& plan)
     waitForStop();
 }
 
+void HandOver::removeDownloads()
+{
+    for (qsizetype i = m_replacedCount; i < m_plan.files.size(); ++i)
+        QFile::remove(m_plan.files.at(i).downloadedFile);
+}
+
 void HandOver::waitForStop()
 {
-    // The file is put in place only once the old program is gone: on Windows its file is locked while it runs, and
+    // The files are put in place only once the old program is gone: on Windows its file is locked while it runs, and
     // a refresher still running could be mistaken for the new one.
     const bool running = std::any_of(m_stopped.cbegin(), m_stopped.cend(), &Platform::isRunning);
     if (running && !m_deadline.hasExpired())
@@ -117,22 +130,24 @@ void HandOver::waitForStop()
             ids.append(QString::number(pid));
         // It runs on, so nothing is started again; the release is held as after any ending after the stop.
         m_refresherStopped = false;
-        QFile::remove(m_plan.downloadedFile);
+        removeDownloads();
         Rollback::hold(m_plan.version);
         return finish(Outcome::NotStopped,
                       tr("%1（进程 %2）").arg(native(refresherProgram()), ids.join(QStringLiteral("、"))));
     }
     reached("stopped");
-    if (isRefresher(m_plan.targetPath)) {
-        // Without the old program kept, a new one that cannot run could not be undone: nothing is replaced then.
-        if (!Rollback::mark(m_plan.targetPath, m_plan.version))
-            return giveUp(Outcome::NotReplaced, tr("无法在 %1 中写入文件").arg(native(ProgramFolder::path())));
-        reached("marked");
-        if (!Rollback::keep(m_plan.targetPath))
-            return giveUp(Outcome::NotReplaced, tr("无法保留原来的 %1").arg(native(m_plan.targetPath)));
-        m_kept = true;
-        reached("kept");
-    }
+    QStringList replaced;
+    QStringList added;
+    for (const File& file : std::as_const(m_plan.files))
+        (QFile::exists(file.targetPath) ? replaced : added).append(nameOf(file.targetPath));
+    // Without the old files kept, a release that cannot run could not be undone: nothing is replaced then.
+    if (!Rollback::mark(refresherProgram(), m_plan.version, replaced, added, m_watchMs))
+        return giveUp(Outcome::NotReplaced, tr("无法在 %1 中写入文件").arg(native(ProgramFolder::path())));
+    reached("marked");
+    if (!Rollback::keep(refresherProgram()))
+        return giveUp(Outcome::NotReplaced, tr("无法保留原来的文件（%1）").arg(replaced.join(QStringLiteral("、"))));
+    m_kept = true;
+    reached("kept");
     m_deadline.setRemainingTime(ReplaceRetryMs);
     replace();
 }
@@ -147,96 +162,160 @@ bool HandOver::retryLater(bool mayClear, void (HandOver::*step)())
 
 void HandOver::replace()
 {
-    QString reason;
-    bool mayClear = false;
-    const bool replaced = m_replace(m_plan.downloadedFile, m_plan.targetPath, &reason, &mayClear);
-    // The window may have been closed meanwhile, which ended the hand-over.
-    if (!m_running)
-        return;
-    if (!replaced) {
-        if (retryLater(mayClear, &HandOver::replace))
+    while (m_replacedCount < m_plan.files.size()) {
+        const File& file = m_plan.files.at(m_replacedCount);
+        QString reason;
+        bool mayClear = false;
+        const bool replaced = m_replace(file.downloadedFile, file.targetPath, &reason, &mayClear);
+        // The window may have been closed meanwhile, which ended the hand-over.
+        if (!m_running)
             return;
-        return giveUp(Outcome::NotReplaced, tr("无法替换 %1（%2）").arg(native(m_plan.targetPath), reason));
+        if (!replaced) {
+            if (retryLater(mayClear, &HandOver::replace))
+                return;
+            const QString failure = tr("无法替换 %1（%2）").arg(native(file.targetPath), reason);
+            // Nothing replaced yet, nothing to put back: the kept files' second names go.
+            if (m_replacedCount == 0)
+                return giveUp(Outcome::NotReplaced, failure);
+            return rollBack(Outcome::NotReplaced, failure);
+        }
+        ++m_replacedCount;
+        m_deadline.setRemainingTime(ReplaceRetryMs);
     }
-    Platform::syncFolder(QFileInfo(m_plan.targetPath).absolutePath());
+    Platform::syncFolder(ProgramFolder::path());
     reached("replaced");
     launch();
 }
 
 void HandOver::launch()
 {
-    const QString& program = m_plan.targetPath;
-    // Only the refresher is told what it was doing: an installer listed first has its own command line.
-    const QStringList arguments = isRefresher(program) && m_plan.state ? m_plan.state->arguments() : QStringList();
+    const QString program = m_plan.files.value(0).targetPath;
     m_watched = 0;
-    if (!ProcessLauncher::launch(program, arguments, &m_watched)) {
-        // A new refresher that cannot be started is one that cannot run.
-        if (m_kept)
-            return rollBack();
-        return giveUp(Outcome::NotStarted, native(program));
+    if (!isRefresher(program)) {
+        // An installer has its own command line, and says by its status whether it did its work.
+        reached("launched");
+        emit launched();
+        m_refresherStopped = false;
+        return ProcessLauncher::run(program, {}, InstallerWaitMs, this,
+                                    [this](bool succeeded) { installerEnded(succeeded); });
     }
+    if (!ProcessLauncher::launch(program, m_plan.state ? m_plan.state->arguments() : QStringList(), &m_watched))
+        // A new refresher that cannot be started is one that cannot run.
+        return rollBack(Outcome::RolledBack);
     m_refresherStopped = false;
     reached("launched");
     emit launched();
-    if (!m_kept)
-        return finish(Outcome::Started);
     m_deadline.setRemainingTime(m_watchMs);
     watch();
 }
 
+void HandOver::installerEnded(bool succeeded)
+{
+    if (!m_running)
+        return;
+    if (!succeeded) {
+        // What it was to replace runs again, as after any release that cannot run here.
+        m_refresherStopped = true;
+        return rollBack(Outcome::NotStarted, native(m_plan.files.value(0).targetPath));
+    }
+    Rollback::confirm(refresherProgram());
+    reached("confirmed");
+    finish(Outcome::Started);
+}
+
 void HandOver::watch()
 {
+    const QString program = refresherProgram();
     // The process the detached start reported, no child of this one: its end is seen, not its status, so the
-    // refresher says through the folder when it ended in good order.
+    // refresher says through the folder when it ended in good order, and confirms itself once it proved it runs.
     if (!Platform::isRunning(m_watched)) {
-        if (!Rollback::endedOrderly(m_plan.targetPath))
-            return rollBack();
-    } else if (!m_deadline.hasExpired()) {
+        if (Rollback::isWatched(program) && !Rollback::endedOrderly(program))
+            return rollBack(Outcome::RolledBack);
+        return finish(Outcome::Started);
+    }
+    if (!m_deadline.hasExpired()) {
         if (!m_halfWatched && m_deadline.remainingTime() <= m_watchMs / 2) {
             m_halfWatched = true;
             reached("watching");
         }
         return poll(&HandOver::watch, WatchPollMs);
     }
-    Rollback::confirm(m_plan.targetPath);
-    reached("confirmed");
-    finish(Outcome::Started);
+    m_deadline.setRemainingTime(m_confirmWaitMs);
+    awaitConfirmation();
 }
 
-void HandOver::rollBack()
+void HandOver::awaitConfirmation()
+{
+    const QString program = refresherProgram();
+    if (!Rollback::isWatched(program)) {
+        reached("confirmed");
+        return finish(Outcome::Started);
+    }
+    if (!Platform::isRunning(m_watched)) {
+        if (!Rollback::endedOrderly(program))
+            return rollBack(Outcome::RolledBack);
+        return finish(Outcome::Started);
+    }
+    // Still unproven (its first page has not ended loading): it judges itself from here on.
+    if (m_deadline.hasExpired())
+        return finish(Outcome::Started);
+    poll(&HandOver::awaitConfirmation, WatchPollMs);
+}
+
+void HandOver::rollBack(Outcome outcome, const QString& failure)
 {
     // Held before the old program runs again, so that it does not take the same release at its start-up check.
     Rollback::hold(m_plan.version);
+    removeDownloads();
+    m_rollBackOutcome = outcome;
+    m_failure = failure;
+    // A new refresher that ended is a stopped one: the old one runs again, whoever started this updater.
+    if (outcome == Outcome::RolledBack)
+        m_restartAlways = m_refresherStopped = true;
     m_deadline.setRemainingTime(ReplaceRetryMs);
     putBack();
 }
 
 void HandOver::putBack()
 {
-    QString reason;
-    bool mayClear = false;
-    // Put back as the new file was put in place, one rename over the program, retried alike.
-    const QString kept = Rollback::keptPath(m_plan.targetPath);
-    if (m_replace(kept, m_plan.targetPath, &reason, &mayClear)) {
-        Platform::syncFolder(QFileInfo(m_plan.targetPath).absolutePath());
-        Rollback::confirm(m_plan.targetPath);
-        startRefresher(m_plan.targetPath);
-        return finish(Outcome::RolledBack);
+    const QString program = refresherProgram();
+    const WatchMarker watch = Rollback::marker(program).value_or(WatchMarker());
+    // The files of this plan that never left their places need no putting back.
+    QStringList untouched;
+    for (qsizetype i = m_replacedCount; i < m_plan.files.size(); ++i)
+        untouched.append(nameOf(m_plan.files.at(i).targetPath));
+    // Put back as the new files were put in place, one rename over each, retried alike.
+    for (const QString& name : watch.kept) {
+        const QString file = ProgramFolder::filePath(name);
+        if (!QFile::exists(Rollback::keptPath(file)) || untouched.contains(name))
+            continue;
+        QString reason;
+        bool mayClear = false;
+        if (m_replace(Rollback::keptPath(file), file, &reason, &mayClear))
+            continue;
+        if (retryLater(mayClear, &HandOver::putBack))
+            return;
+        // The update was to end with a refresher running: the old one runs from where it was kept. The marker
+        // stays, so that the next run puts everything back.
+        const QString kept = Rollback::keptPath(program);
+        startRefresher(QFile::exists(kept) ? kept : program);
+        return finish(Outcome::NotRestored,
+                      tr("%1（%2），已从 %3 启动").arg(native(file), reason, native(QFile::exists(kept) ? kept : program)));
     }
-    if (retryLater(mayClear, &HandOver::putBack))
-        return;
-    // The update was to end with a refresher running: the old one runs from where it was kept. The marker stays, so
-    // that the next run puts it back.
-    startRefresher(kept);
-    finish(Outcome::NotRestored, tr("%1（%2），已从 %3 启动").arg(native(m_plan.targetPath), reason, native(kept)));
+    for (const QString& name : watch.added)
+        QFile::remove(ProgramFolder::filePath(name));
+    Platform::syncFolder(ProgramFolder::path());
+    Rollback::confirm(program);
+    restartRefresher();
+    finish(m_rollBackOutcome, m_failure);
 }
 
 void HandOver::giveUp(Outcome outcome, const QString& failure)
 {
-    QFile::remove(m_plan.downloadedFile);
-    // The old program never left its place: its second name goes.
-    if (m_kept || Rollback::isWatched(m_plan.targetPath))
-        Rollback::confirm(m_plan.targetPath);
+    removeDownloads();
+    // The old files never left their places: their second names go.
+    if (m_kept || Rollback::isWatched(refresherProgram()))
+        Rollback::confirm(refresherProgram());
     Rollback::hold(m_plan.version);
     restartRefresher();
     finish(outcome, failure);
@@ -247,23 +326,23 @@ void HandOver::abandon()
     if (!m_running)
         return;
     m_step.stop();
-    // Cut short before the new file took the place of the old program: the folder stays as it was.
-    if (QFile::exists(m_plan.downloadedFile)) {
-        QFile::remove(m_plan.downloadedFile);
-        if (Rollback::isWatched(m_plan.targetPath))
-            Rollback::confirm(m_plan.targetPath);
+    m_running = false;
+    removeDownloads();
+    // Cut short before the new release ran: the folder goes back to what it was.
+    if (m_refresherStopped && Rollback::isWatched(refresherProgram())) {
+        if (m_replacedCount == 0 || Rollback::putBack(refresherProgram(), nullptr, nullptr))
+            Rollback::confirm(refresherProgram());
     }
     // A new refresher being watched settles the watch itself once this updater is gone.
     if (m_refresherStopped)
         Rollback::hold(m_plan.version);
     restartRefresher();
-    m_running = false;
 }
 
 void HandOver::restartRefresher()
 {
     // An updater started by hand found the refresher running only if it stopped one.
-    if (m_refresherStopped && (m_plan.state || !m_stopped.isEmpty()))
+    if (m_refresherStopped && (m_plan.state || !m_stopped.isEmpty() || m_restartAlways))
         startRefresher(refresherProgram());
 }
 

@@ -11,30 +11,38 @@
 #include <functional>
 #include <optional>
 
-// The last steps of an update, taken only once the new file is complete beside its target, so that every failure
+// The last steps of an update, taken only once every listed file is complete beside its target, so that every failure
 // before them leaves the running refresher alone. The refreshers of this program folder are asked to end as a close of
 // their window would (they save their settings), and stopped by force only when they do not; one that still runs ends
-// the update with nothing changed. The installed refresher is kept under a second name (Rollback), the new file is
-// renamed over it in one step, and the first listed file is started: the refresher with the state it was handed.
+// the update with nothing changed. The update is then one transaction: each file it replaces is kept under a second
+// name (Rollback), each new file is renamed over its target in one step, the folder is synced, and the first listed
+// file is started: the refresher with the state it was handed, or an installer, whose status is waited for.
 //
 // The folder holds a program file at every instant, and every way this ends after the stop leaves a refresher
-// running. When the new file cannot be put in place, or the first listed file cannot be started, the old refresher is
-// started again in its state; a new refresher that ends abnormally within its first 30 s (a crash, a failure status,
-// an end before its window showed) is replaced by the one it replaced, which is started again. Each of those endings
-// holds the release, so that the refresher started again does not take the same update straight away. A new
-// refresher that a person closes, or the session ends, within the watch says so through the folder: that is no fault
-// of the release. Nothing here blocks the window: the waits are timers.
+// running. When a new file cannot be put in place, or the first listed file cannot be started, every file goes back
+// and the old refresher is started again in its state; a new refresher that ends abnormally before it proved itself
+// (a crash, a failure status, an end before its window showed), or an installer that fails, is undone alike. Each of
+// those endings holds the release, so that the refresher started again does not take the same update straight away.
+// A new refresher proves itself: once it has run long enough it confirms the release itself (the marker goes), and
+// this updater waits for that a while; one that a person closes, or the session ends, says so through the folder,
+// which is no fault of the release and leaves the judgement to its next start. Nothing here blocks the window.
 class HandOver : public QObject
 {
     Q_OBJECT
 
 public:
-    struct Plan
+    struct File
     {
         // The complete new file, beside its target; removed unless it replaced the target.
         QString downloadedFile;
-        // Where it goes: the first listed name in the program folder.
+        // Where it goes: a listed name in the program folder.
         QString targetPath;
+        bool operator==(const File&) const = default;
+    };
+    struct Plan
+    {
+        // In the order listed: the first is started at the end.
+        QList<File> files;
         // What the refresher was doing when it started the updater; nothing for an updater started by hand.
         std::optional<HandedState> state;
         // The server's version text, held when the release cannot be installed here.
@@ -46,7 +54,8 @@ public:
         NotStopped,  // a refresher of this folder still runs: nothing was replaced; failure() names it
         NotReplaced, // the new file could not be put in place; failure() says why
         NotStarted,  // the first listed file could not be started; failure() says which
-        RolledBack,  // the new refresher ended within the watch: the old one is back, running
+        RolledBack,  // the new refresher ended before it proved itself, or the installer failed: the old files are
+                     // back, the old refresher running
         NotRestored, // ... but could not be put back in place: it runs from where it was kept; failure() says why
     };
 
@@ -56,6 +65,11 @@ public:
     static constexpr int ReplaceRetryMs = 3000;
     // How long a new refresher must keep running to count as one that runs; its start-up check alone may take 5 s.
     static constexpr int WatchMs = 30000;
+    // After the watch, how long a running new refresher is given to confirm itself (its first page may take a minute
+    // to load) before this updater ends and leaves the judgement to it.
+    static constexpr int ConfirmWaitMs = 90000;
+    // How long an installer listed first may run before it counts as failed.
+    static constexpr int InstallerWaitMs = 10 * 60 * 1000;
 
     explicit HandOver(QObject* parent = nullptr);
     // A hand-over cut short (the window closed, the program ending) starts a stopped refresher again.
@@ -72,7 +86,8 @@ public:
 
     using Replace = std::function<bool(const QString& from, const QString& to, QString* error, bool* mayClear)>;
     void setReplaceForTesting(Replace replace);
-    void setWatchMsForTesting(int milliseconds) { m_watchMs = milliseconds; }
+    // Also shortens the wait for the new refresher to confirm itself.
+    void setWatchMsForTesting(int milliseconds) { m_watchMs = m_confirmWaitMs = milliseconds; }
     // Called with the name of each step at which the folder has just changed ("stopped", "marked", "kept",
     // "replaced", "launched", "watching", "confirmed"), so that a test can cut the hand-over there.
     using StepHook = void (*)(const char* step);
@@ -85,10 +100,15 @@ signals:
 
 private:
     void waitForStop();
+    // The complete files not yet in place go.
+    void removeDownloads();
     void replace();
     void launch();
     void watch();
-    void rollBack();
+    void awaitConfirmation();
+    void installerEnded(bool succeeded);
+    // Every file back as it was, the release held, the old refresher started: ends with outcome.
+    void rollBack(Outcome outcome, const QString& failure = {});
     void putBack();
     // Retries a step that the system refused for a moment (a just-stopped program's file stays locked on Windows).
     bool retryLater(bool mayClear, void (HandOver::*step)());
@@ -104,6 +124,10 @@ private:
     QList<qint64> m_stopped;
     qint64 m_watched = 0;
     int m_watchMs = WatchMs;
+    int m_confirmWaitMs = ConfirmWaitMs;
+    // How many of the plan's files are in place.
+    qsizetype m_replacedCount = 0;
+    Outcome m_rollBackOutcome = Outcome::RolledBack;
     QTimer m_step;
     void (HandOver::*m_next)() = &HandOver::replace;
     QDeadlineTimer m_deadline;
@@ -112,6 +136,7 @@ private:
     bool m_forced = false;
     bool m_refresherStopped = false;
     bool m_halfWatched = false;
-    // The replaced refresher is kept beside the new one until the new one has shown that it runs.
+    bool m_restartAlways = false;
+    // The replaced files are kept beside the new ones until the new release has shown that it runs.
     bool m_kept = false;
 };

@@ -2,6 +2,7 @@
 
 #include "BuildConfig.h"
 #include "ContentLength.h"
+#include "Rollback.h"
 #include "SignatureCheck.h"
 #include "SystemProxy.h"
 #include "platform/Platform.h"
@@ -13,7 +14,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QUrl>
@@ -86,10 +86,11 @@ bool TransferControl::execute(const QString& url, const QString& targetPath, std
     m_replacedExisting = QFileInfo::exists(targetPath);
     m_check = std::move(check);
     // The temporary file lives beside the target, so the final rename stays on one file system and is atomic. Its
-    // name is the target's and eight hex digits: what a transfer cut short leaves is found by that (Rollback).
-    m_file = std::make_unique<QFile>(QStringLiteral("%1.%2.part")
-                                         .arg(targetPath)
-                                         .arg(uint(QRandomGenerator::global()->generate()), 8, 16, QLatin1Char('0')));
+    // name is the target's and eight hex digits drawn from it: what a transfer cut short leaves is found by that, and
+    // nobody else's "*.part" is taken for it (Rollback). Only the updater holding the folder's lock writes it.
+    const QFileInfo target(targetPath);
+    m_file = std::make_unique<QFile>(target.dir().filePath(Rollback::transferFileName(target.fileName())));
+    QFile::remove(m_file->fileName());
     if (!m_file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         m_errorText = tr("无法写入 %1（%2）").arg(targetPath, m_file->errorString());
         m_file.reset();

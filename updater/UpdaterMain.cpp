@@ -1,7 +1,9 @@
 #include "UpdaterMain.h"
 
+#include "BuildConfig.h"
 #include "ChineseUi.h"
 #include "HandedState.h"
+#include "MinisignFormat.h"
 #include "updata.h"
 
 #include <QApplication>
@@ -10,6 +12,14 @@
 
 int UpdaterMain::run(int argc, char* argv[], const QString& publicKey, const std::function<void(updata&)>& configure)
 {
+    if (argc == 2 && QByteArray(argv[1]) == SelfTestOption) {
+        QCoreApplication app(argc, argv);
+        // A key that does not parse would refuse every signed release for good.
+        if (!publicKey.isEmpty() && !MinisignFormat::parsePublicKey(publicKey.toLatin1()))
+            return 1;
+        std::printf("%s %s\n", SelfTestAnswer, BuildConfig::UpdaterFileVersion);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("update"));
     ChineseUi::installQtTranslations();

@@ -13,6 +13,7 @@
 #include "TransferControl.h"
 #include "UpdateServer.h"
 #include "UpdaterIcon.h"
+#include "UpdaterMain.h"
 #include "VersionDecision.h"
 #include "WindowLook.h"
 #include "WindowPlacement.h"
@@ -26,6 +27,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLockFile>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTimer>
 
@@ -81,8 +83,7 @@ updata::updata(QWidget* parent)
 
 updata::~updata()
 {
-    if (!m_downloadedFile.isEmpty())
-        QFile::remove(m_downloadedFile);
+    removeDownloads();
 }
 
 void updata::setUpdatePublicKey(const QString& base64Line)
@@ -146,40 +147,83 @@ bool updata::Form_Load()
     m_fileList = FileList::split(QString::fromUtf8(list->body));
     m_firstFileName = m_fileList.value(0);
 
-    // The loop below fetches the first plain name and passes over the rest while it runs.
-    const auto first = std::find_if(m_fileList.cbegin(), m_fileList.cend(), FileList::isPlainFileName);
-    if (first == m_fileList.cend()) {
+    if (std::none_of(m_fileList.cbegin(), m_fileList.cend(), FileList::isPlainFileName)) {
         becomeIdle(QStringLiteral("下载失败：更新文件列表中没有可下载的文件"));
         return true;
     }
     // The update ends by starting the first listed file: one that would be refused then is refused now, before
     // anything is fetched or stopped.
-    if (!HandOver::mayStart(m_firstFileName)) {
+    if (!HandOver::mayStart(m_firstFileName) || !FileList::mayReplace(m_firstFileName)) {
         becomeIdle(QStringLiteral(
                        "下载失败：更新文件列表的第一个文件“%1”不能在更新后启动（它不是普通的文件名，或是更新程序本身）")
                        .arg(m_firstFileName));
         return true;
     }
+    // Every listed file is fetched, one after the other, before anything is stopped; the release is installed whole
+    // or not at all, so a name that could not be put in place refuses it all.
+    for (const QString& name : std::as_const(m_fileList)) {
+        if (name.isEmpty() || m_queue.contains(name))
+            continue;
+        if (!FileList::mayReplace(name)) {
+            becomeIdle(QStringLiteral("下载失败：更新文件列表中的“%1”不是可以更新的文件名").arg(name));
+            return true;
+        }
+        m_queue.append(name);
+    }
     if (m_signedMode) {
-        m_checkedInAdvance = fetchSignatureCheck(UpdateServer::fileUrl(*first), *first);
+        m_checkedInAdvance = fetchSignatureCheck(UpdateServer::fileUrl(m_firstFileName), m_firstFileName);
         if (!m_checkedInAdvance)
             return true;
     }
-
-    for (const QString& name : std::as_const(m_fileList)) {
-        // The loop does not wait: while the transfer it started is executing, every later name is passed over.
-        if (Inet1->stillExecuting())
-            continue;
-        // A name that is not a plain file name could write outside the program folder.
-        if (!FileList::isPlainFileName(name))
-            continue;
-        Label2->setText(QDir::toNativeSeparators(ProgramFolder::path() + QLatin1Char('/') + name));
-        StartDownload(UpdateServer::fileUrl(name));
-        // A refused signature ends the update: the server may not be the vendor's, so nothing more is taken from it.
-        if (m_signatureRefused)
-            break;
-    }
+    fetchNext();
     return true;
+}
+
+void updata::fetchNext()
+{
+    if (m_ended || m_signatureRefused)
+        return;
+    if (m_queue.isEmpty())
+        return allFetched();
+    const QString name = m_queue.takeFirst();
+    Label2->setText(QDir::toNativeSeparators(ProgramFolder::path() + QLatin1Char('/') + name));
+    StartDownload(UpdateServer::fileUrl(name));
+}
+
+void updata::allFetched()
+{
+    // A new updater takes over every later update: it must run here before it replaces the one that does.
+    const QString self = Platform::executableName(QStringLiteral("update"));
+    for (const HandOver::File& file : std::as_const(m_downloaded)) {
+        if (QFileInfo(file.targetPath).fileName().compare(self, Qt::CaseInsensitive) == 0 &&
+            !passesSelfTest(file.downloadedFile)) {
+            removeDownloads();
+            Rollback::hold(m_versionReply);
+            becomeIdle(QStringLiteral("更新失败：新版本的更新程序无法在本机运行，没有替换任何文件"));
+            return;
+        }
+    }
+    // The refresher goes on refreshing through this pause.
+    Timer1->setInterval(2000);
+    Timer1->start();
+}
+
+bool updata::passesSelfTest(const QString& program)
+{
+    Platform::makeExecutable(program);
+    QProcess test;
+    test.start(program, {QString::fromLatin1(UpdaterMain::SelfTestOption)});
+    const bool ended = test.waitForFinished(SelfTestMs);
+    if (!ended)
+        test.kill();
+    return ended && test.exitStatus() == QProcess::NormalExit && test.exitCode() == 0 &&
+           test.readAllStandardOutput().startsWith(UpdaterMain::SelfTestAnswer);
+}
+
+void updata::removeDownloads()
+{
+    for (const HandOver::File& file : std::exchange(m_downloaded, {}))
+        QFile::remove(file.downloadedFile);
 }
 
 bool updata::StartDownload(const QString& url)
@@ -197,6 +241,7 @@ bool updata::StartDownload(const QString& url)
             return false;
     }
     if (!Inet1->execute(url, path, std::move(check))) {
+        removeDownloads();
         becomeIdle(QStringLiteral("下载失败：") + Inet1->errorText());
         return false;
     }
@@ -223,6 +268,7 @@ std::unique_ptr<SignatureCheck> updata::fetchSignatureCheck(const QString& url, 
     if (refusal.isEmpty())
         return check;
     m_signatureRefused = true;
+    removeDownloads();
     becomeIdle(QStringLiteral("下载失败：") + refusal);
     return nullptr;
 }
@@ -232,7 +278,8 @@ void updata::Inet1_StateChanged(int state)
     if (m_ended)
         return;
     if (state == TransferControl::StateError) {
-        // The window stays open and idle; the user closes it.
+        // The window stays open and idle; the user closes it. Nothing of the release is kept.
+        removeDownloads();
         becomeIdle(QStringLiteral("下载失败：") + Inet1->errorText());
         return;
     }
@@ -242,14 +289,13 @@ void updata::Inet1_StateChanged(int state)
     const ProgressScale::Bar bar = ProgressScale::complete(Inet1->bytesWritten());
     ProgressBar1->setRange(0, bar.maximum);
     ProgressBar1->setValue(bar.value);
-    m_downloadedFile = Inet1->takeCompletedFile();
+    const HandOver::File file{Inet1->takeCompletedFile(), Inet1->targetPath()};
+    m_downloaded.append(file);
     // A file new to the folder has no permission bits to keep; the first listed one is started next, so it must
     // be runnable.
-    if (!Inet1->replacedExistingFile() && QFileInfo(Inet1->targetPath()).fileName() == m_firstFileName)
-        Platform::makeExecutable(m_downloadedFile);
-    // The refresher goes on refreshing through this pause.
-    Timer1->setInterval(2000);
-    Timer1->start();
+    if (!Inet1->replacedExistingFile() && QFileInfo(file.targetPath).fileName() == m_firstFileName)
+        Platform::makeExecutable(file.downloadedFile);
+    fetchNext();
 }
 
 void updata::Timer1_Timer()
@@ -261,7 +307,7 @@ void updata::Timer1_Timer()
 
 void updata::she()
 {
-    m_handOver->start({std::exchange(m_downloadedFile, QString()), Inet1->targetPath(), m_handed, m_versionReply});
+    m_handOver->start({std::exchange(m_downloaded, {}), m_handed, m_versionReply});
 }
 
 void updata::handOverFinished(HandOver::Outcome outcome)
@@ -308,11 +354,10 @@ void updata::showEvent(QShowEvent* event)
 
 void updata::closeEvent(QCloseEvent* event)
 {
-    // A refresher stopped for the hand-over is started again before the program goes; a complete file that was
-    // never handed over goes with it.
+    // A refresher stopped for the hand-over is started again before the program goes; complete files that were
+    // never handed over go with it.
     m_handOver->abandon();
-    if (!m_downloadedFile.isEmpty())
-        QFile::remove(std::exchange(m_downloadedFile, QString()));
+    removeDownloads();
     QWidget::closeEvent(event);
 }
 

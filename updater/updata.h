@@ -82,6 +82,12 @@ private:
     // Fetches and judges a file's signature before any byte of the file is fetched. Null, with the reason in
     // Label2, when the signature is missing or refused.
     std::unique_ptr<SignatureCheck> fetchSignatureCheck(const QString& url, const QString& fileName);
+    // Starts the transfer of the next listed name, or ends the fetching once every one is complete.
+    void fetchNext();
+    void allFetched();
+    // Whether a fetched updater runs here and answers as one (before it replaces the running one).
+    static bool passesSelfTest(const QString& program);
+    void removeDownloads();
     void Inet1_StateChanged(int state);
     void Timer1_Timer();
     void showProgress(qint64 written, qint64 expected);
@@ -99,12 +105,15 @@ private:
     QString m_firstFileName;
     QStringList m_fileList;
     QString m_versionReply;
-    QString m_downloadedFile;
+    // The names still to fetch, and the complete files fetched, in the order listed.
+    QStringList m_queue;
+    QList<HandOver::File> m_downloaded;
     std::optional<HandedState> m_handed;
     std::unique_ptr<QLockFile> m_instanceLock;
     HandOver* m_handOver;
     QTimer* m_idleClose;
     int m_autoCloseMs = 30000;
+    static constexpr int SelfTestMs = 10000;
     std::optional<MinisignFormat::PublicKey> m_trustedKey;
     // Signed mode: the first file's signature, judged before the refresher was stopped.
     std::unique_ptr<SignatureCheck> m_checkedInAdvance;
