@@ -21,6 +21,22 @@ bool startDetached(const QString& program, const QStringList& arguments, const Q
 // its parent counts as ended).
 bool isRunning(qint64 pid);
 
+// A process as it was when found or started. Its identifier alone is not enough to watch it: once it has ended, the
+// system may hand the same identifier to another process, which would then be taken for it. The start time tells
+// that newcomer apart. A default identity is no process.
+struct ProcessIdentity
+{
+    qint64 pid = 0;
+    // When the process started, in the system's own units; 0 where the system does not tell (only pid counts then).
+    qint64 started = 0;
+};
+// The process that runs with this identifier now; a default identity when none runs. Taken right after a start or a
+// look-up, while the process cannot have ended and its identifier been reused yet.
+ProcessIdentity identify(qint64 pid);
+// Whether that very process still runs: not another one that has its identifier since. (Not an overload of
+// isRunning, whose address callers take.)
+bool stillRuns(const ProcessIdentity& process);
+
 // The four-part dotted file version embedded in a program file ("1.6.0.0"), empty when there is none.
 QString fileVersion(const QString& programFile);
 

@@ -30,17 +30,46 @@ bool Platform::startDetached(const QString& program, const QStringList& argument
     return QProcess::startDetached(program, arguments, workingDirectory, pid);
 }
 
+namespace {
+// The fields of /proc/<pid>/stat from the third (the state) on: the program's name before them may hold spaces and
+// parentheses. Empty where the system has no such file or the process has gone.
+QList<QByteArray> statFields(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.read(1024);
+    const qsizetype end = text.lastIndexOf(')');
+    return end < 0 ? QList<QByteArray>() : text.mid(end + 2).split(' ');
+}
+
+// Field 22: the time the process started, in clock ticks after the boot.
+qint64 startTime(qint64 pid)
+{
+    return statFields(pid).value(22 - 3).toLongLong();
+}
+} // namespace
+
 bool Platform::isRunning(qint64 pid)
 {
     if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
         return false;
     // A killed process stays a zombie until its parent reaps it, which may be never for an orphan of a shell.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.read(512);
-    const qsizetype end = text.lastIndexOf(')');
-    return end < 0 || text.size() < end + 3 || (text.at(end + 2) != 'Z' && text.at(end + 2) != 'X');
+    const QByteArray state = statFields(pid).value(0);
+    return state != "Z" && state != "X";
+}
+
+Platform::ProcessIdentity Platform::identify(qint64 pid)
+{
+    // Read before the process is seen running: should it end and its identifier be reused in between, the time
+    // recorded is the ended one's, which the newcomer does not match.
+    const qint64 started = startTime(pid);
+    return isRunning(pid) ? ProcessIdentity{pid, started} : ProcessIdentity{};
+}
+
+bool Platform::stillRuns(const ProcessIdentity& process)
+{
+    return isRunning(process.pid) && (process.started == 0 || startTime(process.pid) == process.started);
 }
 
 QList<qint64> Platform::processesOf(const QString& programFile)

@@ -42,6 +42,42 @@ bool Platform::isRunning(qint64 pid)
     return running;
 }
 
+namespace {
+// The process's creation time (100 ns units since 1601), 0 when it does not run. One handle for both: while it is
+// open, the identifier cannot pass to another process.
+qint64 startedIfRunning(HANDLE process)
+{
+    FILETIME created, exited, kernel, user;
+    if (WaitForSingleObject(process, 0) != WAIT_TIMEOUT || !GetProcessTimes(process, &created, &exited, &kernel, &user))
+        return 0;
+    return qint64((quint64(created.dwHighDateTime) << 32) | created.dwLowDateTime);
+}
+
+qint64 startedIfRunning(qint64 pid)
+{
+    const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(pid));
+    if (!process)
+        return 0;
+    const qint64 started = startedIfRunning(process);
+    CloseHandle(process);
+    return started;
+}
+} // namespace
+
+Platform::ProcessIdentity Platform::identify(qint64 pid)
+{
+    const qint64 started = startedIfRunning(pid);
+    return started != 0 ? ProcessIdentity{pid, started} : ProcessIdentity{};
+}
+
+bool Platform::stillRuns(const ProcessIdentity& process)
+{
+    if (process.pid == 0)
+        return false;
+    const qint64 started = startedIfRunning(process.pid);
+    return started != 0 && (process.started == 0 || started == process.started);
+}
+
 QList<qint64> Platform::processesOf(const QString& programFile)
 {
     // By the full path of each process's image, so that copies of the program in other folders are left out.
