@@ -41,9 +41,14 @@ bool stillRuns(const ProcessIdentity& process);
 QString fileVersion(const QString& programFile);
 
 // The running processes started from this program file, and from no copy of it elsewhere; not the calling process.
+// The file is known by what the system identifies it with (device and inode, volume and file index), not by how its
+// path is written: on Windows a drive letter made by subst or mapped to a share, a short 8.3 name or another case
+// names the same file. A file hard-linked under two names is one file. A process whose file was replaced while it ran
+// is found by the path it was started from, where the system still gives that path (the POSIX link does).
 QList<qint64> processesOf(const QString& programFile);
-// Asks those processes to end as a close of their windows would (SIGTERM here, WM_CLOSE on Windows), without waiting
-// for them; their identifiers, for isRunning().
+// Asks those processes to end as a close of their windows would (SIGTERM here; on Windows WM_CLOSE to each of their
+// visible top-level windows, owned ones such as a message box first and then their owners, since a window behind a
+// modal box ignores a close while the box is up), without waiting for them; their identifiers, for isRunning().
 QList<qint64> askToEnd(const QString& programFile);
 // Forcibly stops those processes without waiting for them to end; their identifiers, for isRunning().
 QList<qint64> killProgram(const QString& programFile);

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString Platform::executableName(const QString& baseName)
@@ -75,21 +76,26 @@ bool Platform::stillRuns(const ProcessIdentity& process)
 QList<qint64> Platform::processesOf(const QString& programFile)
 {
     // The link of each process to its program file tells copies of the program in other folders (other
-    // installations) apart; a name-based kill would stop them too. A program file replaced while it runs shows as
-    // "(deleted)".
+    // installations) apart; a name-based kill would stop them too. The file it leads to is compared, not the path it
+    // shows, which depends on the mount it was started through. A program file replaced while it runs is another
+    // file now; its link still shows where it was started from, followed by " (deleted)".
     const QString program = QFileInfo(programFile).canonicalFilePath();
+    struct stat file = {};
     QList<qint64> found;
-    if (program.isEmpty())
+    if (program.isEmpty() || ::stat(QFile::encodeName(program).constData(), &file) != 0)
         return found;
-    const QStringList matching{program, program + QStringLiteral(" (deleted)")};
+    const QString replaced = program + QStringLiteral(" (deleted)");
     const qint64 self = QCoreApplication::applicationPid();
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool isNumber = false;
         const qint64 pid = entry.toLongLong(&isNumber);
         if (!isNumber || pid == self)
             continue;
-        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(entry));
-        if (matching.contains(exe) && isRunning(pid))
+        const QString exe = QStringLiteral("/proc/%1/exe").arg(entry);
+        struct stat image = {};
+        const bool same = ::stat(QFile::encodeName(exe).constData(), &image) == 0 && image.st_dev == file.st_dev &&
+                          image.st_ino == file.st_ino;
+        if ((same || QFile::symLinkTarget(exe) == replaced) && isRunning(pid))
             found.append(pid);
     }
     return found;
