@@ -69,6 +69,18 @@ bool syncToDisk(int handle);
 // program's file stays locked for a while after its process was stopped).
 bool replaceFile(const QString& from, const QString& to, QString* error, bool* mayClear = nullptr);
 
+// Puts the file `from` in place of `to` while `to` may be the program file of a running process, this one included
+// (the updater replacing itself). Here that is replaceFile: a running program's file can be renamed over. Windows
+// refuses to replace or remove the file of a running program, but lets it be renamed: `to` is renamed aside to
+// `to` + ".old" (replacing an earlier one), then `from` to `to`; when that second step fails, the aside file is
+// renamed back, so that `to` is never left missing. False, with the system's reason in error, when `to` is unchanged.
+bool replaceRunningFile(const QString& from, const QString& to, QString* error);
+// Removes the files that replaceRunningFile set aside in this folder, once their programs have ended: to be called at
+// the next run, since a running program cannot remove its own file. One still in use stays for a later run. Only a
+// name.old beside its name is taken, so that nothing else ending in ".old" goes. Nothing is set aside on POSIX
+// systems, where this does nothing.
+void removeAsideFiles(const QString& folder);
+
 // A second name for the file `from` at `to` (which must not exist), sharing its bytes: a hard link. False, with the
 // system's reason in error, where the file system refuses links.
 bool linkFile(const QString& from, const QString& to, QString* error);

@@ -182,6 +182,16 @@ bool Platform::replaceFile(const QString& from, const QString& to, QString* erro
     return false;
 }
 
+bool Platform::replaceRunningFile(const QString& from, const QString& to, QString* error)
+{
+    return replaceFile(from, to, error);
+}
+
+void Platform::removeAsideFiles(const QString& folder)
+{
+    Q_UNUSED(folder);
+}
+
 bool Platform::linkFile(const QString& from, const QString& to, QString* error)
 {
     if (::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)

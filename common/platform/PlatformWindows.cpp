@@ -266,6 +266,41 @@ bool Platform::replaceFile(const QString& from, const QString& to, QString* erro
     return false;
 }
 
+bool Platform::replaceRunningFile(const QString& from, const QString& to, QString* error)
+{
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    const std::wstring aside = target + L".old";
+    constexpr DWORD Flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    // A running program's file may be renamed, not replaced nor removed; an earlier aside file whose program has
+    // ended goes now. A missing `to` needs nothing set aside.
+    const bool setAside = MoveFileExW(target.c_str(), aside.c_str(), Flags) != 0;
+    const DWORD asideCode = setAside ? ERROR_SUCCESS : GetLastError();
+    if (!setAside && asideCode != ERROR_FILE_NOT_FOUND) {
+        if (error)
+            *error = qt_error_string(int(asideCode));
+        return false;
+    }
+    if (MoveFileExW(source.c_str(), target.c_str(), Flags))
+        return true;
+    if (error)
+        *error = qt_error_string(int(GetLastError()));
+    // The program must stay where it is started from.
+    if (setAside)
+        MoveFileExW(aside.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH);
+    return false;
+}
+
+void Platform::removeAsideFiles(const QString& folder)
+{
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("*.old")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        // Removal fails while its program still runs; it is tried again at the next run.
+        if (dir.exists(name.chopped(4)))
+            QFile::remove(dir.filePath(name));
+    }
+}
+
 bool Platform::linkFile(const QString& from, const QString& to, QString* error)
 {
     const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
