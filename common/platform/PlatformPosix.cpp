@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString Platform::executableName(const QString& baseName)
@@ -30,37 +31,71 @@ bool Platform::startDetached(const QString& program, const QStringList& argument
     return QProcess::startDetached(program, arguments, workingDirectory, pid);
 }
 
+namespace {
+// The fields of /proc/<pid>/stat from the third (the state) on: the program's name before them may hold spaces and
+// parentheses. Empty where the system has no such file or the process has gone.
+QList<QByteArray> statFields(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray text = stat.read(1024);
+    const qsizetype end = text.lastIndexOf(')');
+    return end < 0 ? QList<QByteArray>() : text.mid(end + 2).split(' ');
+}
+
+// Field 22: the time the process started, in clock ticks after the boot.
+qint64 startTime(qint64 pid)
+{
+    return statFields(pid).value(22 - 3).toLongLong();
+}
+} // namespace
+
 bool Platform::isRunning(qint64 pid)
 {
     if (pid <= 0 || (::kill(pid_t(pid), 0) != 0 && errno != EPERM))
         return false;
     // A killed process stays a zombie until its parent reaps it, which may be never for an orphan of a shell.
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray text = stat.read(512);
-    const qsizetype end = text.lastIndexOf(')');
-    return end < 0 || text.size() < end + 3 || (text.at(end + 2) != 'Z' && text.at(end + 2) != 'X');
+    const QByteArray state = statFields(pid).value(0);
+    return state != "Z" && state != "X";
+}
+
+Platform::ProcessIdentity Platform::identify(qint64 pid)
+{
+    // Read before the process is seen running: should it end and its identifier be reused in between, the time
+    // recorded is the ended one's, which the newcomer does not match.
+    const qint64 started = startTime(pid);
+    return isRunning(pid) ? ProcessIdentity{pid, started} : ProcessIdentity{};
+}
+
+bool Platform::stillRuns(const ProcessIdentity& process)
+{
+    return isRunning(process.pid) && (process.started == 0 || startTime(process.pid) == process.started);
 }
 
 QList<qint64> Platform::processesOf(const QString& programFile)
 {
     // The link of each process to its program file tells copies of the program in other folders (other
-    // installations) apart; a name-based kill would stop them too. A program file replaced while it runs shows as
-    // "(deleted)".
+    // installations) apart; a name-based kill would stop them too. The file it leads to is compared, not the path it
+    // shows, which depends on the mount it was started through. A program file replaced while it runs is another
+    // file now; its link still shows where it was started from, followed by " (deleted)".
     const QString program = QFileInfo(programFile).canonicalFilePath();
+    struct stat file = {};
     QList<qint64> found;
-    if (program.isEmpty())
+    if (program.isEmpty() || ::stat(QFile::encodeName(program).constData(), &file) != 0)
         return found;
-    const QStringList matching{program, program + QStringLiteral(" (deleted)")};
+    const QString replaced = program + QStringLiteral(" (deleted)");
     const qint64 self = QCoreApplication::applicationPid();
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         bool isNumber = false;
         const qint64 pid = entry.toLongLong(&isNumber);
         if (!isNumber || pid == self)
             continue;
-        const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(entry));
-        if (matching.contains(exe) && isRunning(pid))
+        const QString exe = QStringLiteral("/proc/%1/exe").arg(entry);
+        struct stat image = {};
+        const bool same = ::stat(QFile::encodeName(exe).constData(), &image) == 0 && image.st_dev == file.st_dev &&
+                          image.st_ino == file.st_ino;
+        if ((same || QFile::symLinkTarget(exe) == replaced) && isRunning(pid))
             found.append(pid);
     }
     return found;
@@ -145,6 +180,16 @@ bool Platform::replaceFile(const QString& from, const QString& to, QString* erro
     if (mayClear)
         *mayClear = false;
     return false;
+}
+
+bool Platform::replaceRunningFile(const QString& from, const QString& to, QString* error)
+{
+    return replaceFile(from, to, error);
+}
+
+void Platform::removeAsideFiles(const QString& folder)
+{
+    Q_UNUSED(folder);
 }
 
 bool Platform::linkFile(const QString& from, const QString& to, QString* error)

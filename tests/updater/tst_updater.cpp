@@ -806,6 +806,11 @@ void TestUpdater::stopsThisFolderOnly()
         QVERIFY(process->waitForStarted());
     // Not stubborn until its shell has read the trap.
     QVERIFY(stubborn.waitForReadyRead(10000));
+    // A process is known by its start as well: one with the same identifier that started at another time (the
+    // identifier reused once it ended) is another process.
+    const Platform::ProcessIdentity identity = Platform::identify(there.processId());
+    QVERIFY(identity.started > 0 && Platform::stillRuns(identity) &&
+            !Platform::stillRuns({identity.pid, identity.started + 1}));
     QVERIFY(writeFile(m_folder->path("Pagewell.0123abcd.part"), "new"));
     HandOver handOver;
     handOver.setWatchMsForTesting(300);
