@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-int UpdaterMain::run(int argc, char* argv[], const QString& publicKey, const std::function<void(updata&)>& configure)
+int UpdaterMain::run(int argc, char* argv[], const QString& publicKeys, const std::function<void(updata&)>& configure)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("update"));
@@ -24,7 +24,7 @@ int UpdaterMain::run(int argc, char* argv[], const QString& publicKey, const std
 
     updata window;
     window.setHandedState(*handed);
-    window.setUpdatePublicKey(publicKey);
+    window.setUpdatePublicKeys(publicKeys);
     if (configure)
         configure(window);
     QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });
