@@ -2,6 +2,9 @@
 
 #include <sodium.h>
 
+#include <QStringList>
+
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <deque>
@@ -102,9 +105,9 @@ QByteArray SignatureCheck::trustedComment(const QString& releaseVersion, const Q
     return QStringLiteral("pagewell-release %1 %2").arg(releaseVersion, fileName).toUtf8();
 }
 
-SignatureCheck::SignatureCheck(const MinisignFormat::PublicKey& trustedKey, QByteArrayView signatureFile,
+SignatureCheck::SignatureCheck(const QList<MinisignFormat::PublicKey>& trustedKeys, QByteArrayView signatureFile,
                                const QString& releaseVersion, const QString& fileName)
-    : m_key(trustedKey), m_signature(MinisignFormat::parseSignature(signatureFile))
+    : m_signature(MinisignFormat::parseSignature(signatureFile))
 {
     if (!sodiumReady()) {
         m_refusal = QStringLiteral("无法初始化签名校验");
@@ -114,11 +117,18 @@ SignatureCheck::SignatureCheck(const MinisignFormat::PublicKey& trustedKey, QByt
         m_refusal = QStringLiteral("签名文件 %1.minisig 格式无效").arg(fileName);
         return;
     }
-    if (m_signature->keyId != m_key.keyId) {
+    // The signature names the key it was made with: only that one of the trusted keys can judge it.
+    const auto key = std::find_if(trustedKeys.cbegin(), trustedKeys.cend(),
+                                  [this](const MinisignFormat::PublicKey& k) { return k.keyId == m_signature->keyId; });
+    if (key == trustedKeys.cend()) {
+        QStringList trusted;
+        for (const MinisignFormat::PublicKey& k : trustedKeys)
+            trusted.append(MinisignFormat::keyIdText(k.keyId));
         m_refusal = QStringLiteral("签名来自另一个密钥（%1），不是本程序信任的密钥（%2）")
-                        .arg(MinisignFormat::keyIdText(m_signature->keyId), MinisignFormat::keyIdText(m_key.keyId));
+                        .arg(MinisignFormat::keyIdText(m_signature->keyId), trusted.join(u'、'));
         return;
     }
+    m_key = *key;
     if (!verified(m_signature->globalSignature, m_signature->signature + m_signature->trustedComment, m_key.key)) {
         m_refusal = QStringLiteral("签名无效：可信注释与签名不符");
         return;

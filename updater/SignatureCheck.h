@@ -3,12 +3,13 @@
 #include "MinisignFormat.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <memory>
 #include <optional>
 
-// Whether a downloaded file is what the vendor signed for this release, judged with libsodium against the key
+// Whether a downloaded file is what the vendor signed for this release, judged with libsodium against the keys
 // built into the updater. Everything that does not need the file's bytes (the signature's form, its key, the
 // global signature and the trusted comment) is judged on construction, so a refused signature costs no download.
 // The bytes are then added as they arrive: for the default algorithm they feed a BLAKE2b-512 hash computed on a
@@ -25,7 +26,8 @@ public:
     // it binds the signature to one file name and one release, so signed files cannot be swapped.
     static QByteArray trustedComment(const QString& releaseVersion, const QString& fileName);
 
-    SignatureCheck(const MinisignFormat::PublicKey& trustedKey, QByteArrayView signatureFile,
+    // The signature is judged by the trusted key it names by key id; one that names no trusted key is refused.
+    SignatureCheck(const QList<MinisignFormat::PublicKey>& trustedKeys, QByteArrayView signatureFile,
                    const QString& releaseVersion, const QString& fileName);
     ~SignatureCheck();
     SignatureCheck(const SignatureCheck&) = delete;

@@ -10,13 +10,14 @@
 
 #include <cstdio>
 
-int UpdaterMain::run(int argc, char* argv[], const QString& publicKey, const std::function<void(updata&)>& configure)
+int UpdaterMain::run(int argc, char* argv[], const QString& publicKeys, const std::function<void(updata&)>& configure)
 {
     if (argc == 2 && QByteArray(argv[1]) == SelfTestOption) {
         QCoreApplication app(argc, argv);
         // A key that does not parse would refuse every signed release for good.
-        if (!publicKey.isEmpty() && !MinisignFormat::parsePublicKey(publicKey.toLatin1()))
-            return 1;
+        for (const QString& line : publicKeys.isEmpty() ? QStringList() : publicKeys.split(u','))
+            if (!MinisignFormat::parsePublicKey(line.toLatin1()))
+                return 1;
         std::printf("%s %s\n", SelfTestAnswer, BuildConfig::UpdaterFileVersion);
         return 0;
     }
@@ -34,7 +35,7 @@ int UpdaterMain::run(int argc, char* argv[], const QString& publicKey, const std
 
     updata window;
     window.setHandedState(*handed);
-    window.setUpdatePublicKey(publicKey);
+    window.setUpdatePublicKeys(publicKeys);
     if (configure)
         configure(window);
     QObject::connect(&window, &updata::programEnded, &app, [] { QCoreApplication::exit(0); });

@@ -2,6 +2,6 @@
 
 int main(int argc, char* argv[])
 {
-    // Built in, never read from outside: whoever could change the key could sign anything.
+    // Built in, never read from outside: whoever could add a key could sign anything.
     return UpdaterMain::run(argc, argv, QStringLiteral(PAGEWELL_UPDATE_PUBLIC_KEY));
 }

@@ -86,11 +86,22 @@ updata::~updata()
     removeDownloads();
 }
 
-void updata::setUpdatePublicKey(const QString& base64Line)
+void updata::setUpdatePublicKeys(const QString& keyList)
 {
-    m_signedMode = !base64Line.isEmpty();
-    // A key that does not parse leaves signed mode on with no key to trust: every file is refused.
-    m_trustedKey = m_signedMode ? MinisignFormat::parsePublicKey(base64Line.toLatin1()) : std::nullopt;
+    m_signedMode = !keyList.isEmpty();
+    m_trustedKeys.clear();
+    for (const QString& line : keyList.split(u',')) {
+        const std::optional<MinisignFormat::PublicKey> key = MinisignFormat::parsePublicKey(line.toLatin1());
+        // One entry that does not parse (an empty one too: a key that was meant and is missing) leaves signed mode on
+        // with no key to trust, so every file is refused. Trusting the others instead would make a build that passes
+        // every check with the old key and strands its users once releases are signed with the new one; refusing
+        // everything shows the broken build at its first update.
+        if (!key) {
+            m_trustedKeys.clear();
+            return;
+        }
+        m_trustedKeys.append(*key);
+    }
 }
 
 bool updata::Form_Load()
@@ -259,10 +270,10 @@ std::unique_ptr<SignatureCheck> updata::fetchSignatureCheck(const QString& url, 
         refusal = QStringLiteral("无法获取签名文件 %1").arg(signatureName);
     else if (!signature->isSuccess())
         refusal = QStringLiteral("缺少签名文件 %1（HTTP %2）").arg(signatureName).arg(signature->status);
-    else if (!m_trustedKey)
+    else if (m_trustedKeys.isEmpty())
         refusal = QStringLiteral("内置的签名公钥无效");
     else {
-        check = std::make_unique<SignatureCheck>(*m_trustedKey, signature->body, m_versionReply, fileName);
+        check = std::make_unique<SignatureCheck>(m_trustedKeys, signature->body, m_versionReply, fileName);
         refusal = check->refusal();
     }
     if (refusal.isEmpty())

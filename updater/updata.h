@@ -33,10 +33,11 @@ public:
     explicit updata(QWidget* parent = nullptr);
     ~updata() override;
 
-    // A minisign public key (its base64 line) puts the updater in signed mode: only releases newer than the
-    // installed program are taken, and only files whose signature by this key names the file and the release
-    // replace anything. Empty, the default, keeps unsigned mode. Set before Form_Load.
-    void setUpdatePublicKey(const QString& base64Line);
+    // Minisign public keys (their base64 lines, separated by commas) put the updater in signed mode: only releases
+    // newer than the installed program are taken, and only files whose signature by one of these keys names the
+    // file and the release replace anything. More than one key lets a release signed with a new key reach updaters
+    // built while the old one was still in use. Empty, the default, keeps unsigned mode. Set before Form_Load.
+    void setUpdatePublicKeys(const QString& keyList);
     bool isSignedMode() const { return m_signedMode; }
     // What the refresher that started the updater was doing, to hand to the refresher that runs after it. An updater
     // with a handed state was started by a refresher, maybe on a machine nobody watches: its boxes and its idle
@@ -114,7 +115,8 @@ private:
     QTimer* m_idleClose;
     int m_autoCloseMs = 30000;
     static constexpr int SelfTestMs = 10000;
-    std::optional<MinisignFormat::PublicKey> m_trustedKey;
+    // Signed mode: the keys a signature may be made with; none when the built-in list is broken.
+    QList<MinisignFormat::PublicKey> m_trustedKeys;
     // Signed mode: the first file's signature, judged before the refresher was stopped.
     std::unique_ptr<SignatureCheck> m_checkedInAdvance;
     bool m_signedMode = false;

@@ -112,7 +112,7 @@ void TestUpdater::initTestCase()
     SignatureCheck::setLegacyLimitForTesting(1024 * 1024);
     TaskKill::setHookForTesting(&recordStop);
     const QString keys = m_keys.path();
-    QVERIFY(run("minisign -G -W -p vendor.pub -s vendor.key && minisign -G -W -p other.pub -s other.key", keys));
+    QVERIFY(run("for k in vendor other stranger; do minisign -G -W -p $k.pub -s $k.key || exit; done", keys));
     m_vendorKey = QString::fromLatin1(readFile(keys + "/vendor.pub").split('\n').value(1));
     QVERIFY(QDir().mkpath(keys + "/new") && writeFile(keys + "/new/Pagewell", "#!/bin/sh\n# the new program\n"));
     m_nginxHost = RawServer::refusingHost();
@@ -144,7 +144,7 @@ std::unique_ptr<updata> TestUpdater::start(const QString& key, const std::option
     w->setStartPauseForTesting(false);
     w->handOver()->setWatchMsForTesting(300);
     w->Inet1->setIdleTimeoutMs(1000);
-    w->setUpdatePublicKey(key);
+    w->setUpdatePublicKeys(key);
     if (w->Form_Load())
         w->show();
     if (wait)
@@ -382,7 +382,7 @@ void TestUpdater::signedRelease_data()
     QTest::addColumn<QString>("tamper");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("reason");
-    // key: "vendor", "none" for unsigned mode, or a built-in line that is no key at all.
+    // key: the built-in list, with the names of keys made above for their lines; empty for unsigned mode.
     const auto row = [](const char* name, const QString& tamper, const QString& reason, const char* key = "vendor") {
         QTest::newRow(name) << tamper << QString(key) << reason;
     };
@@ -396,11 +396,17 @@ void TestUpdater::signedRelease_data()
         "mv files/Pagewell 'files/a#b' && printf 'a#b' >texts/file-list.txt && minisign -S -s ../vendor.key "
         "-m 'files/a#b' -t 'pagewell-release v1.7.0.0 a#b'",
         "");
-    row("unsigned mode", "rm files/Pagewell.minisig", "", "none");
+    row("unsigned mode", "rm files/Pagewell.minisig", "", "");
     row("one byte changed", "true" + changeByte, u"文件内容与签名不符"_qs);
     row("legacy, one byte changed", legacy + changeByte, u"文件内容与签名不符"_qs);
     row("legacy, over the limit in many blocks", "head -c 3M /dev/zero >files/Pagewell && " + legacy, u"旧式签名"_qs);
-    row("another key", sign + "-s ../other.key -t 'pagewell-release v1.7.0.0 Pagewell'", u"另一个密钥"_qs);
+    const QString byOther = sign + "-s ../other.key -t 'pagewell-release v1.7.0.0 Pagewell'";
+    row("another key", byOther, u"另一个密钥"_qs);
+    // Keys change: an updater built with the old key and the new one takes a release signed by either, and no other.
+    row("old key of two", "", "", "vendor,other");
+    row("new key of two", byOther, "", "vendor,other");
+    row("key of neither", sign + "-s ../stranger.key -t 'pagewell-release v1.7.0.0 Pagewell'", u"另一个密钥"_qs,
+        "vendor,other");
     row("another file, same beginning", sign + "-s ../vendor.key -t 'pagewell-release v1.7.0.0 Pagewell.old'",
         u"另一个文件或版本"_qs);
     row("another release", sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'", u"另一个文件或版本"_qs);
@@ -412,6 +418,9 @@ void TestUpdater::signedRelease_data()
     row("signature over the bound", "yes '' | head -c 70000 >>files/Pagewell.minisig", u"无法获取签名文件"_qs);
     row("list over the bound", "printf 'Pagewell|%070000d' 0 >texts/file-list.txt", u"无法获取更新文件列表"_qs);
     row("built-in key no key", "", u"内置的签名公钥无效"_qs, "RWbroken");
+    // One entry that is no key leaves none trusted: the build is not what was meant.
+    row("one of two keys no key", "", u"内置的签名公钥无效"_qs, "vendor,RWbroken");
+    row("one of two keys left out", "", u"内置的签名公钥无效"_qs, "vendor,");
 }
 
 void TestUpdater::signedRelease()
@@ -426,7 +435,12 @@ void TestUpdater::signedRelease()
     QVERIFY(run(tamper, keys + "/release"));
     const QString name = QString::fromUtf8(readFile(keys + "/release/texts/file-list.txt")).section('|', 0, 0);
     UpdateServer::setHostsForTesting(m_nginxHost, m_nginxHost);
-    const auto w = start(key == "vendor" ? m_vendorKey : key == "none" ? QString() : key);
+    QStringList builtIn;
+    for (const QString& entry : key.split(',')) {
+        const QByteArray line = readFile(keys + '/' + entry + ".pub").split('\n').value(1);
+        builtIn.append(line.isEmpty() ? entry : QString::fromLatin1(line));
+    }
+    const auto w = start(builtIn.join(','));
     // Judged, refused or still to be handed over: Pagewell runs on.
     QVERIFY(eventsStartingWith("stop ").isEmpty());
     if (reason.isEmpty()) {
