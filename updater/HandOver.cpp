@@ -49,7 +49,14 @@ QString nameOf(const QString& path)
 }
 } // namespace
 
-HandOver::HandOver(QObject* parent) : QObject(parent), m_replace(&Platform::replaceFile)
+HandOver::HandOver(QObject* parent)
+    : QObject(parent), m_replace([](const QString& from, const QString& to, QString* error, bool* mayClear) {
+          // The updater replacing itself, or putting its old self back: a running program's file is set aside where
+          // it cannot be replaced.
+          if (QFileInfo(to).canonicalFilePath() == QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath())
+              return Platform::replaceRunningFile(from, to, error);
+          return Platform::replaceFile(from, to, error, mayClear);
+      })
 {
     m_step.setSingleShot(true);
     connect(&m_step, &QTimer::timeout, this, [this] {
@@ -97,7 +104,9 @@ void HandOver::start(const Plan& plan)
     m_replacedCount = 0;
     m_restartAlways = false;
     // Asked as a person closing its window would, the refresher keeps what was typed into it.
-    m_stopped = TaskKill::askRefresherToEnd();
+    m_stopped.clear();
+    for (const qint64 pid : TaskKill::askRefresherToEnd())
+        m_stopped.append(Platform::identify(pid));
     m_refresherStopped = true;
     m_deadline.setRemainingTime(EndGraceMs);
     waitForStop();
@@ -113,7 +122,7 @@ void HandOver::waitForStop()
 {
     // The files are put in place only once the old program is gone: on Windows its file is locked while it runs, and
     // a refresher still running could be mistaken for the new one.
-    const bool running = std::any_of(m_stopped.cbegin(), m_stopped.cend(), &Platform::isRunning);
+    const bool running = std::any_of(m_stopped.cbegin(), m_stopped.cend(), &Platform::stillRuns);
     if (running && !m_deadline.hasExpired())
         return poll(&HandOver::waitForStop, StopPollMs);
     if (running && !m_forced) {
@@ -190,7 +199,7 @@ void HandOver::replace()
 void HandOver::launch()
 {
     const QString program = m_plan.files.value(0).targetPath;
-    m_watched = 0;
+    m_watched = {};
     if (!isRefresher(program)) {
         // An installer has its own command line, and says by its status whether it did its work.
         reached("launched");
@@ -199,9 +208,12 @@ void HandOver::launch()
         return ProcessLauncher::run(program, {}, InstallerWaitMs, this,
                                     [this](bool succeeded) { installerEnded(succeeded); });
     }
-    if (!ProcessLauncher::launch(program, m_plan.state ? m_plan.state->arguments() : QStringList(), &m_watched))
+    qint64 pid = 0;
+    if (!ProcessLauncher::launch(program, m_plan.state ? m_plan.state->arguments() : QStringList(), &pid))
         // A new refresher that cannot be started is one that cannot run.
         return rollBack(Outcome::RolledBack);
+    // Known by its start time too: another process that gets its identifier within the watch is not it.
+    m_watched = Platform::identify(pid);
     m_refresherStopped = false;
     reached("launched");
     emit launched();
@@ -228,7 +240,7 @@ void HandOver::watch()
     const QString program = refresherProgram();
     // The process the detached start reported, no child of this one: its end is seen, not its status, so the
     // refresher says through the folder when it ended in good order, and confirms itself once it proved it runs.
-    if (!Platform::isRunning(m_watched)) {
+    if (!Platform::stillRuns(m_watched)) {
         if (Rollback::isWatched(program) && !Rollback::endedOrderly(program))
             return rollBack(Outcome::RolledBack);
         return finish(Outcome::Started);
@@ -251,7 +263,7 @@ void HandOver::awaitConfirmation()
         reached("confirmed");
         return finish(Outcome::Started);
     }
-    if (!Platform::isRunning(m_watched)) {
+    if (!Platform::stillRuns(m_watched)) {
         if (!Rollback::endedOrderly(program))
             return rollBack(Outcome::RolledBack);
         return finish(Outcome::Started);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HandedState.h"
+#include "platform/Platform.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -121,8 +122,8 @@ private:
 
     Plan m_plan;
     Replace m_replace;
-    QList<qint64> m_stopped;
-    qint64 m_watched = 0;
+    QList<Platform::ProcessIdentity> m_stopped;
+    Platform::ProcessIdentity m_watched;
     int m_watchMs = WatchMs;
     int m_confirmWaitMs = ConfirmWaitMs;
     // How many of the plan's files are in place.

@@ -116,6 +116,7 @@ bool updata::Form_Load()
     // What an earlier run could not finish (a watch, a transfer cut short) is settled before anything else.
     Rollback::settle(refresher, !Platform::processesOf(refresher).isEmpty());
     Rollback::removeTransferLeftovers();
+    Platform::removeAsideFiles(ProgramFolder::path());
     m_installedVersion = Platform::fileVersion(refresher);
     m_localVersionTag = VersionDecision::localVersionTag(m_installedVersion);
 
