@@ -91,6 +91,11 @@ QString Rollback::closedNotePath(const QString& program)
     return keptPath(program) + QStringLiteral(".closed");
 }
 
+QString Rollback::startsPath(const QString& program)
+{
+    return keptPath(program) + QStringLiteral(".starts");
+}
+
 QString Rollback::holdPath()
 {
     return ProgramFolder::filePath(QStringLiteral("update.hold"));
@@ -123,7 +128,9 @@ std::optional<WatchMarker> Rollback::marker(const QString& program)
 {
     if (!QFile::exists(markerPath(program)))
         return std::nullopt;
-    return WatchMarker::parse(readText(markerPath(program)), QFileInfo(program).fileName());
+    WatchMarker watch = WatchMarker::parse(readText(markerPath(program)), QFileInfo(program).fileName());
+    watch.readStarts(readText(startsPath(program)));
+    return watch;
 }
 
 bool Rollback::isWatched(const QString& program)
@@ -159,8 +166,9 @@ bool Rollback::mark(const QString& program, const QString& version, const QStrin
         if (!next.kept.contains(name) && !next.added.contains(name))
             next.added.append(name);
     }
-    // An orderly end noted in an earlier watch says nothing of this release.
+    // An orderly end noted in an earlier watch says nothing of this release, nor do its starts.
     QFile::remove(closedNotePath(program));
+    QFile::remove(startsPath(program));
     return writeText(markerPath(program), next.text());
 }
 
@@ -209,6 +217,7 @@ void Rollback::confirm(const QString& program)
         QFile::remove(keptPath(beside(program, name)) + QStringLiteral(".copying"));
     }
     QFile::remove(closedNotePath(program));
+    QFile::remove(startsPath(program));
     QFile::remove(markerPath(program));
 }
 
@@ -221,7 +230,7 @@ bool Rollback::countStart(const QString& program, qint64 pid)
     watch->pid = pid;
     // What the previous start said of its end is settled by now.
     QFile::remove(closedNotePath(program));
-    return writeText(markerPath(program), watch->text());
+    return writeText(startsPath(program), watch->startsText());
 }
 
 void Rollback::noteOrderlyEnd(const QString& program, qint64 pid)
@@ -244,7 +253,9 @@ Rollback::Settled Rollback::settle(const QString& program, bool programRuns)
 {
     const std::optional<WatchMarker> watch = marker(program);
     if (!watch) {
+        // Left by an earlier updater's confirm, which knew nothing of the starts.
         QFile::remove(closedNotePath(program));
+        QFile::remove(startsPath(program));
         return Settled::Nothing;
     }
     // Cut before any new file took its place, the kept files are the files themselves: nothing to undo, nothing held.

@@ -16,6 +16,7 @@ class QLockFile;
 //   update.lock               the updater that works on this folder; one at a time
 //   <file>.previous           a file the update replaced, kept until the new release has proven itself
 //   <program>.previous.watch  the marker of a watch in progress (WatchMarker): the version, the files kept and added
+//   <program>.previous.starts how often the new release started, and which start is judged now
 //   <program>.previous.closed the watched start ended as a person or the session ended it, not by a fault of its own
 //   update.hold               a version that could not be installed here, not taken again for a day
 // The version text comes from the server and is only ever file content, never part of a file name. <program> is the
@@ -24,6 +25,7 @@ namespace Rollback {
 QString keptPath(const QString& file);
 QString markerPath(const QString& program);
 QString closedNotePath(const QString& program);
+QString startsPath(const QString& program);
 QString holdPath();
 QString lockPath();
 

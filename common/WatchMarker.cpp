@@ -55,10 +55,6 @@ WatchMarker WatchMarker::parse(const QString& text, const QString& programName)
             bool ok = false;
             const int ms = value.toInt(&ok);
             marker.watchMs = ok && ms >= 0 ? std::min(ms, MaxWatchMs) : DefaultWatchMs;
-        } else if (key == QLatin1String("starts")) {
-            marker.starts = std::max(0, value.toInt());
-        } else if (key == QLatin1String("pid")) {
-            marker.pid = value.toLongLong();
         } else if (key == QLatin1String("kept")) {
             if (!value.isEmpty() && !marker.kept.contains(value))
                 marker.kept.append(value);
@@ -74,12 +70,26 @@ WatchMarker WatchMarker::parse(const QString& text, const QString& programName)
 
 QString WatchMarker::text() const
 {
-    QStringList lines{Header, QStringLiteral("version=") + escape(version), QStringLiteral("watch=%1").arg(watchMs),
-                      QStringLiteral("starts=%1").arg(starts), QStringLiteral("pid=%1").arg(pid)};
+    QStringList lines{Header, QStringLiteral("version=") + escape(version), QStringLiteral("watch=%1").arg(watchMs)};
     for (const QString& name : kept)
         lines.append(QStringLiteral("kept=") + name);
     for (const QString& name : added)
         lines.append(QStringLiteral("added=") + name);
     lines.append(unknownLines);
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+void WatchMarker::readStarts(const QString& text)
+{
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        if (line.startsWith(QLatin1String("starts=")))
+            starts = std::max(0, line.mid(7).trimmed().toInt());
+        else if (line.startsWith(QLatin1String("pid=")))
+            pid = line.mid(4).trimmed().toLongLong();
+    }
+}
+
+QString WatchMarker::startsText() const
+{
+    return QStringLiteral("starts=%1\npid=%2\n").arg(starts).arg(pid);
 }

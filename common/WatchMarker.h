@@ -9,13 +9,12 @@
 // programs, so its form only ever grows. Since the first line "pagewell-watch 2" it holds "key=value" lines:
 //   version=<the server's version text>   what is being installed; held if the release cannot run
 //   watch=<milliseconds>                  how long the new program must run before it confirms itself
-//   starts=<n>                            how often the new program has started while watched
-//   pid=<process id>                      the start that is watched now: only its end may be noted as orderly
 //   kept=<name>                           a file replaced by the update, kept as <name>.previous (one line each)
 //   added=<name>                          a file the update brought that the folder did not have (one line each)
 // Unknown keys are kept as they are, for a later version's sake. A marker without that first line is the earlier
 // form, written by updaters that replaced the refresher alone: its whole text is the version, and the refresher the
-// one file kept.
+// one file kept. Only an updater writes the marker (an earlier updater reads it back whole); the new program counts
+// its starts beside it, in <program>.previous.starts: "starts=<n>" and "pid=<the start being judged>".
 class WatchMarker
 {
 public:
@@ -24,6 +23,9 @@ public:
 
     static WatchMarker parse(const QString& text, const QString& programName);
     QString text() const;
+    // The record of the new program's starts, read into starts and pid, and written from them.
+    void readStarts(const QString& text);
+    QString startsText() const;
 
     QString version;
     int watchMs = DefaultWatchMs;

@@ -72,7 +72,8 @@ void UpdateLeftovers::settle()
         const QString program = refresherProgram();
         Rollback::settle(program, !runsFromKept() || !Platform::processesOf(program).isEmpty());
         Rollback::removeTransferLeftovers();
-    } else if (Rollback::isWatched(refresherProgram()) && !m_watched) {
+        m_awaitUpdater = false;
+    } else if ((Rollback::isWatched(refresherProgram()) && !m_watched) || m_awaitUpdater) {
         // An updater at work: a transfer's files are its own; a watch of this refresher is its to end, unless it goes.
         m_poll.start();
     }
@@ -100,7 +101,14 @@ void UpdateLeftovers::confirmIfProven()
     // Only the start being watched speaks for the release; an updater that watches it sees the marker go.
     if (!watch || watch->pid != QCoreApplication::applicationPid())
         return;
+    // Under the folder's lock when no updater holds it (a dead one's goes with it); a watching updater sees it anyway.
+    const std::unique_ptr<QLockFile> lock = Rollback::lockFolder();
     Rollback::confirm(program);
+    // Should that updater die before it ends, its lock is left to clear once it is gone.
+    if (!lock) {
+        m_awaitUpdater = true;
+        m_poll.start();
+    }
     emit confirmed();
 }
 

@@ -51,4 +51,5 @@ private:
     bool m_watched = false;
     bool m_shown = false;
     bool m_loadEnded = false;
+    bool m_awaitUpdater = false;
 };

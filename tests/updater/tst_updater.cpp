@@ -710,7 +710,7 @@ void TestUpdater::releaseJudgesItself_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<bool>("continues");
     QTest::addColumn<QStringList>("entries");
-    const QStringList watched{"Pagewell", "Pagewell.previous", "Pagewell.previous.watch"};
+    const QStringList watched{"Pagewell", "Pagewell.previous", "Pagewell.previous.starts", "Pagewell.previous.watch"};
     QTest::newRow("first start, proven") << 0 << "loaded" << true << QStringList{"Pagewell"};
     QTest::newRow("first start, first page still loading") << 0 << "" << true << watched;
     QTest::newRow("an earlier start crashed") << 1 << "" << false << QStringList{"Pagewell", "update.hold"};
@@ -730,7 +730,9 @@ void TestUpdater::releaseJudgesItself()
     marker.watchMs = 300;
     marker.starts = starts;
     marker.kept = {"Pagewell"};
-    QVERIFY(writeFile(Rollback::markerPath(program), marker.text().toUtf8()));
+    // The marker as an updater writes it, the starts beside it as the release counts them.
+    QVERIFY(writeFile(Rollback::markerPath(program), marker.text().toUtf8()) &&
+            (!starts || writeFile(Rollback::startsPath(program), marker.startsText().toUtf8())));
     QVERIFY(state != "note" || writeFile(Rollback::closedNotePath(program), ""));
     const std::unique_ptr<QLockFile> lock = state == "locked" ? Rollback::lockFolder() : nullptr;
     QProcess other;
