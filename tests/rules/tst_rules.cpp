@@ -14,6 +14,7 @@
 #include "VersionDecision.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
@@ -173,8 +174,7 @@ private slots:
         row("reloadBackoff", "a success, the server's word or a refused certificate ends the series",
             "fail@0 ok@5000 fail@9000 400@14000 fail@15000 404@16000 500@17000 cert@18000 fail@18000 499@19000",
             "5000 none 5000 none 5000 none 5000 none 5000 none");
-        row("reloadBackoff",
-            "408 and 429 as a 5xx; Retry-After in seconds if longer, up to a minute, not past a refresh",
+        row("reloadBackoff", "408, 429 as a 5xx; Retry-After in seconds if longer, up to a minute, not past a refresh",
             "429@0 408@5000 429+2@15000 429+30@25000 503+600@55000 429+50@105000/45000 429+3e1@115000 "
             "429+99999999999@116000 429+9999999999@117000",
             "5000 10000 10000 30000 60000 none 10000 10000 60000");
@@ -199,9 +199,8 @@ private slots:
         // The cases configuring and deploy/make-release are held to as well.
         QFile cases(QStringLiteral(SOURCE_DIR "/tests/version-cases.txt"));
         QVERIFY(cases.open(QIODevice::ReadOnly));
-        for (const QString& line : QString(cases.readAll()).split(u'\n', Qt::SkipEmptyParts))
-            if (!line.startsWith(u'#'))
-                rows("fileVersion", QString(line).replace(u' ', u'→'));
+        const QString table = QString(cases.readAll()).remove(QRegularExpression(u"#.*\n"_qs)).trimmed();
+        rows("fileVersion", QString(table).replace(u' ', u'→').replace(u'\n', u'|'));
         const QString hostile =
             QString("../x|/etc/x|C:\\x|a\\b|C:x|x/|.|..|nul.txt|COM1|a\r\n|") + QChar(0) + "x|lpt9.dat";
         row("fileList", "empty", "", "0: ");
