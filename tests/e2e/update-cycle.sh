@@ -73,7 +73,7 @@ install() {
     chmod 755 "$dir/Pagewell"
     printf '[x]\r\nTEXT2=%s/page\r\nTEXT1=600\r\n' "$rhost" >"$dir/user.ini"
 }
-script() { printf '#!/bin/sh\n%s\n' "$1" >"$work/script" && chmod 755 "$work/script"; }
+script() { printf '#!/bin/sh\n%s\n' "$1" >"$work/${2:-script}" && chmod 755 "$work/${2:-script}"; }
 stopall() { pkill -x 'Pagewell|update' || true; waitfor 10 '! pgrep -x "Pagewell|update" >/dev/null' "$1: still runs"; }
 # The installed Pagewell, refreshing every 2 s, finds the release and its updater fetches it; unless kept, the tag is
 # then taken away, so that a Pagewell started from here on asks for no update and what is left is settled without one.
@@ -110,9 +110,10 @@ if [ "$mode" = kill ]; then
     # A program that runs (through its watch), 4 MiB long.
     script 'exec sleep 60'; head -c $((4 << 20)) /dev/urandom >>"$work/script"
     PAGEWELL_SERVE_LIMIT_RATE=4m release "$work/script"
-    printf 'old program\n' >"$work/old"
+    # The installed program is runnable: the new file takes its permission bits.
+    script 'exit 0' old
     for run in $(seq 24); do
-        cp "$work/old" "$dir/Pagewell"; cp "$updater" "$dir/update"
+        cp -p "$work/old" "$dir/Pagewell"; cp "$updater" "$dir/update"
         # Each run starts from an installed program, not from the last one's watch cut short (which the next run
         # settles, here by a rollback and a hold that would end every later run before its download).
         rm -f "$dir/update.hold" "$dir/Pagewell.previous"*
