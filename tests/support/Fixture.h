@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 // What the programs show, stop and start, logged in order instead of done ("message ...", "kill ...",
@@ -42,6 +43,26 @@ inline void recordInsteadOfActing()
             *pid = launchedPid();
         return true;
     });
+}
+
+// A process the test starts, stopped and reaped when it goes out of scope.
+struct ChildProcess : QProcess
+{
+    ~ChildProcess() override
+    {
+        kill();
+        waitForFinished();
+    }
+};
+
+// The identifier of a process that has ended: nothing runs under it.
+inline qint64 endedProcessId()
+{
+    QProcess process;
+    process.start(QStringLiteral("true"));
+    const qint64 pid = process.processId();
+    process.waitForFinished();
+    return pid;
 }
 
 inline QStringList eventsStartingWith(const QString& prefix)

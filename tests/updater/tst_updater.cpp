@@ -407,6 +407,9 @@ void TestUpdater::signedRelease_data()
     row("new key of two", byOther, "", "vendor,other");
     row("key of neither", sign + "-s ../stranger.key -t 'pagewell-release v1.7.0.0 Pagewell'", u"另一个密钥"_qs,
         "vendor,other");
+    // Every listed file is judged as the first is, before anything is stopped.
+    row("second file by another key", "cp files/Pagewell files/data && printf 'Pagewell|data' >texts/file-list.txt && "
+        "minisign -S -s ../other.key -m files/data -t 'pagewell-release v1.7.0.0 data'", u"另一个密钥"_qs);
     row("another file, same beginning", sign + "-s ../vendor.key -t 'pagewell-release v1.7.0.0 Pagewell.old'",
         u"另一个文件或版本"_qs);
     row("another release", sign + "-s ../vendor.key -t 'pagewell-release v1.6.0.0 Pagewell'", u"另一个文件或版本"_qs);
@@ -526,11 +529,7 @@ void TestUpdater::handOver()
     QFETCH(QString, refresher);
     QFETCH(QList<int>, refused);
     QFETCH(QStringList, entries);
-    QProcess old;
-    const auto cleanup = qScopeGuard([&old] {
-        old.kill();
-        old.waitForFinished();
-    });
+    ChildProcess old;
     if (refresher == "killed") {
         old.start("sleep", {"30"});
         QVERIFY(old.waitForStarted());
@@ -567,10 +566,7 @@ void TestUpdater::handOver()
     w->handOver()->setReplaceForTesting([&](const QString& from, const QString& to, QString* error, bool* clears) {
         events().append("replace");
         if (calls == 0 && refresher.startsWith("ends")) {
-            QProcess ended;
-            ended.start("true");
-            ended.waitForFinished();
-            launchedPid() = ended.processId();
+            launchedPid() = endedProcessId();
         }
         ++calls;
         if (!refused.contains(calls) && !refused.contains(-calls))
@@ -639,11 +635,7 @@ void TestUpdater::rollback()
     QFETCH(QByteArray, version);
     QFETCH(QByteArray, program);
     const QString target = m_folder->path("Pagewell");
-    QProcess running;
-    const auto cleanup = qScopeGuard([&running] {
-        running.kill();
-        running.waitForFinished();
-    });
+    ChildProcess running;
     if (before.startsWith("cut short")) {
         // As an updater of the earlier form left it: the marker holds the version alone.
         QVERIFY(QFile::copy(target, Rollback::keptPath(target)) && writeFile(Rollback::markerPath(target), "v9"));
@@ -664,11 +656,8 @@ void TestUpdater::rollback()
                 hold.setFileTime(QDateTime::currentDateTime().addSecs(-before.section(' ', 1, 1).toInt()),
                                  QFileDevice::FileModificationTime));
     }
-    if (before.startsWith("ends")) {
-        running.start("true");
-        QVERIFY(running.waitForFinished());
-        launchedPid() = running.processId();
-    }
+    if (before.startsWith("ends"))
+        launchedPid() = endedProcessId();
     m_server->on(VersionTarget, version);
     m_server->on(QStringLiteral("/updata/updata.asp"), QByteArray("Pagewell"));
     m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("new"));
@@ -735,11 +724,7 @@ void TestUpdater::releaseJudgesItself()
             (!starts || writeFile(Rollback::startsPath(program), marker.startsText().toUtf8())));
     QVERIFY(state != "note" || writeFile(Rollback::closedNotePath(program), ""));
     const std::unique_ptr<QLockFile> lock = state == "locked" ? Rollback::lockFolder() : nullptr;
-    QProcess other;
-    const auto cleanup = qScopeGuard([&other] {
-        other.kill();
-        other.waitForFinished();
-    });
+    ChildProcess other;
     if (state == "running") {
         QVERIFY(QFile::remove(program) && QFile::copy(QStandardPaths::findExecutable("sleep"), program));
         other.start(program, {"30"});
@@ -781,13 +766,9 @@ void TestUpdater::folderLock()
     QLockFile live(Rollback::lockPath());
     QVERIFY(owner.isEmpty() ? writeFile(Rollback::lockPath(), "") : live.tryLock(0));
     if (owner == "dead") {
-        QProcess ended;
-        ended.start("true");
-        const qint64 pid = ended.processId();
-        QVERIFY(ended.waitForFinished());
         const QByteArray info = readFile(Rollback::lockPath());
         live.unlock();
-        QVERIFY(writeFile(Rollback::lockPath(), QByteArray::number(pid) + info.mid(info.indexOf('\n'))));
+        QVERIFY(writeFile(Rollback::lockPath(), QByteArray::number(endedProcessId()) + info.mid(info.indexOf('\n'))));
     }
     QFile lock(Rollback::lockPath());
     QVERIFY(lock.open(QIODevice::ReadWrite) &&
@@ -802,14 +783,8 @@ void TestUpdater::stopsThisFolderOnly()
     TaskKill::setHookForTesting(nullptr);
     TestFolder other;
     ProgramFolder::overrideForTesting(m_folder->dir.path());
-    QProcess polite, stubborn, there;
-    const auto cleanup = qScopeGuard([&] {
-        TaskKill::setHookForTesting(&recordStop);
-        for (QProcess* process : {&polite, &stubborn, &there}) {
-            process->kill();
-            process->waitForFinished();
-        }
-    });
+    const auto restore = qScopeGuard([] { TaskKill::setHookForTesting(&recordStop); });
+    ChildProcess polite, stubborn, there;
     const QString shell = QStandardPaths::findExecutable("sh");
     QFile::remove(m_folder->path("Pagewell"));
     for (const QString& folder : {m_folder->dir.path(), other.dir.path()})
