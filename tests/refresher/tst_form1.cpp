@@ -1,5 +1,5 @@
-// Guards the window: enable box, schedule and clock changes, command line, renderer crashes, start-up check, settings,
-// lifetime, renderer choice, real web view.
+// Guards the window: enable box, schedule and clock changes, command line, renderer crashes, start-up check, settings
+// saved at each use, ends of the process, lifetime, renderer choice, real web view.
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
@@ -10,6 +10,7 @@
 #include "IniFile.h"
 #include "IntervalParser.h"
 #include "RenderBackend.h"
+#include "RetryAfterProbe.h"
 #include "Rollback.h"
 #include "UpdateServer.h"
 
@@ -19,17 +20,22 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
+#include <QProcess>
 #include <QPushButton>
 #include <QQuickWindow>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStringEncoder>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <csignal>
+#include <numeric>
 #include <optional>
 
 namespace {
@@ -42,7 +48,47 @@ public:
     qint64 monotonic = 0;
 };
 
+// A window on a fake clock whose view goes nowhere: the addresses it is sent to are kept instead.
+struct Window
+{
+    FakeClock clock;
+    const QDateTime t0 = clock.time;
+    Form1 w{&clock};
+    QStringList urls;
+    Window()
+    {
+        w.setNavigatorForTesting([this](const QUrl& url) { urls.append(url.toString()); });
+    }
+    // A tick `seconds` after t0 on the monotonic clock, with the wall clock moved by `jump` seconds more.
+    void tickAt(qint64 seconds, int jump = 0)
+    {
+        clock.time = t0.addSecs(seconds + jump);
+        clock.monotonic = seconds * 1000;
+        w.Timer1_Timer();
+    }
+};
+
 const QString Tag = QString::fromUtf8(BuildConfig::VersionTag);
+const QString Section = QString::fromUtf8(BuildConfig::ProductName);
+const QString CheckPath = QStringLiteral("/updata/pagewell/auto.asp");
+
+// The update server on loopback while it lives, logging into events().
+struct CheckServer : RawServer
+{
+    explicit CheckServer(const Script& script) : RawServer(&events())
+    {
+        on(CheckPath, script);
+        UpdateServer::setHostsForTesting(host(), host());
+    }
+    ~CheckServer() { UpdateServer::setHostsForTesting({}, {}); }
+};
+
+// user.ini as a save into a new file writes it.
+QByteArray settings(const QString& url, const QString& interval)
+{
+    QStringEncoder gb18030("GB18030");
+    return gb18030.encode("[" + Section + "]\r\nTEXT2=" + url + "\r\nTEXT1=" + interval + "\r\n");
+}
 } // namespace
 
 class TestForm1 : public QObject
@@ -51,7 +97,13 @@ class TestForm1 : public QObject
 
 private slots:
     void initTestCase() { recordInsteadOfActing(); }
-    void init() { events().clear(); }
+    // Every test has a program folder of its own: the window saves into it.
+    void init()
+    {
+        events().clear();
+        m_folder.emplace();
+    }
+    void cleanup() { m_folder.reset(); }
 
     // First, since Qt Quick settles its scene graph for the process with the first window made: the rows must
     // come before any.
@@ -83,147 +135,121 @@ private slots:
         QCOMPARE(QQuickWindow::sceneGraphBackend() == u"software"_qs, software);
     }
 
-    void enableBox_data()
+    // The box ticked by a person ("tick") or by --start, after the stored fields (URL, interval) and the command line:
+    // a person is told why in a box, while --start waits for nobody and says why in the window. A tick saves the
+    // fields at once, as closing does. Expected: the two fields, the box, the run count, the window's notice.
+    void tick_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QString>("interval");
-        QTest::addColumn<QStringList>("messages");
-        const QString invalid = IntervalParser::invalidMessage();
-        const auto row = [](const char* name, const char* url, const char* interval, const QStringList& messages) {
-            QTest::newRow(name) << QString(url) << QString(interval) << messages;
-        };
-        row("neither", "", "", {u"请先设定网址"_qs});
-        row("no interval", "x.org", "", {u"请先设定间隔时间"_qs});
-        row("not a number", "x.org", "abc", {invalid});
-        row("zero", "x.org", "0", {});
-    }
-    void enableBox()
-    {
-        QFETCH(QString, url);
-        QFETCH(QString, interval);
-        QFETCH(QStringList, messages);
-        FakeClock clock;
-        Form1 w(&clock);
-        w.Text2->setText(url);
-        w.Text1->setText(interval);
-        w.Check1->setChecked(true);
-        QCOMPARE(eventsStartingWith("message "), messages);
-        QCOMPARE(w.Check1->isChecked(), messages.isEmpty());
-        if (messages.isEmpty())
-            QCOMPARE(w.Label5->text(),
-                     u"下次执行时间为"_qs + DateTimeText::general(clock.time.addSecs(interval.toInt())));
-    }
-
-    void schedule()
-    {
-        FakeClock clock;
-        Form1 w(&clock);
-        QStringList urls;
-        w.setNavigatorForTesting([&urls](const QUrl& url) { urls.append(url.toString()); });
-        const QDateTime t0 = clock.time;
-        const auto tickAt = [&](int seconds) {
-            clock.time = t0.addSecs(seconds);
-            clock.monotonic = seconds * 1000;
-            w.Timer1_Timer();
-            return urls.size();
-        };
-        w.Text2->setText(QStringLiteral("example.com/p?a=1"));
-        w.Text1->setText(QStringLiteral("3"));
-        w.Check1->setChecked(true);
-        QCOMPARE(tickAt(1), 0);
-        QCOMPARE(tickAt(2), 0);
-        QCOMPARE(tickAt(3), 1);
-        QVERIFY2(urls[0].startsWith(QStringLiteral("http://example.com/p?a=1&rn=")), qPrintable(urls[0]));
-        QCOMPARE(w.Text2->text(), QStringLiteral("http://example.com/p?a=1"));
-        QCOMPARE(w.Label6->text(), u"已成功运行1次.上次"_qs + DateTimeText::general(t0.addSecs(3)));
-        QCOMPARE(w.Label3->text(), u"当前时间:"_qs + DateTimeText::timeOfDay(t0.addSecs(3)));
-        // A late tick: due at 6, refreshed at 7, so the next one is due at 10.
-        QCOMPARE(tickAt(5), 1);
-        QCOMPARE(tickAt(7), 2);
-        QCOMPARE(w.Label5->text(), u"下次执行时间为"_qs + DateTimeText::general(t0.addSecs(10)));
-        // Unticked: exactly one more refresh, when it comes due.
-        clock.time = t0.addSecs(8);
-        w.Check1->setChecked(false);
-        QCOMPARE(tickAt(9), 2);
-        QCOMPARE(tickAt(10), 3);
-        QCOMPARE(tickAt(100), 3);
-        QCOMPARE(w.RunCount(), 3);
-        QVERIFY(eventsStartingWith("message ").isEmpty());
-    }
-
-    // The wall clock jumps by `jump` seconds two seconds after the box was ticked with an interval of 5.
-    void clockChanges_data()
-    {
-        QTest::addColumn<int>("jump");
-        QTest::addColumn<QList<int>>("refreshedAt");
-        QTest::newRow("set back an hour") << -3600 << QList<int>{5, 10, 15};
-        QTest::newRow("set forward an hour, or a suspend") << 3600 << QList<int>{2, 7, 12};
-    }
-    void clockChanges()
-    {
-        QFETCH(int, jump);
-        FakeClock clock;
-        Form1 w(&clock);
-        w.setNavigatorForTesting([](const QUrl&) {});
-        const QDateTime t0 = clock.time;
-        w.Text2->setText(QStringLiteral("x.org"));
-        w.Text1->setText(QStringLiteral("5"));
-        w.Check1->setChecked(true);
-        QList<int> refreshedAt;
-        for (int second = 1, runs = 0; second <= 15; runs = w.RunCount(), ++second) {
-            clock.time = t0.addSecs(second + (second >= 2 ? jump : 0));
-            clock.monotonic = second * 1000;
-            w.Timer1_Timer();
-            if (w.RunCount() > runs)
-                refreshedAt.append(second);
-        }
-        QTEST(refreshedAt, "refreshedAt");
-    }
-
-    void startOptions_data()
-    {
-        QTest::addColumn<QString>("storedInterval");
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QStringList>("fields");
         QTest::addColumn<QStringList>("messages");
-        const QStringList start{"--start"};
+        const auto row = [](const char* name, const char* url, const char* interval, const QStringList& arguments,
+                            const QStringList& fields, const QStringList& messages = {}) {
+            QTest::newRow(name) << QString(url) << QString(interval) << arguments << fields << messages;
+        };
+        const QStringList tick{"tick"}, start{"--start"};
+        row("tick: neither", "", "", tick, {"", "", "unticked", "0", ""}, {u"请先设定网址"_qs});
+        row("tick: no interval", "x.org", "", tick, {"x.org", "", "unticked", "0", ""}, {u"请先设定间隔时间"_qs});
+        row("tick: not a number", "x.org", "abc", tick, {"x.org", "abc", "unticked", "0", ""},
+            {IntervalParser::invalidMessage()});
+        row("tick: zero", "x.org", "0", tick, {"x.org", "0", "ticked", "0", ""});
         // Ticked by --start, the user's page is loaded at once, counted like any timed refresh.
-        QTest::newRow("none") << "5" << QStringList{} << QStringList{"x.org", "5", "unticked", "0"} << QStringList{};
-        QTest::newRow("start") << "5" << start << QStringList{"http://x.org", "5", "ticked", "1"} << QStringList{};
-        QTest::newRow("start, no interval stored")
-            << "" << start << QStringList{"x.org", "", "unticked", "0"} << QStringList{u"请先设定间隔时间"_qs};
-        QTest::newRow("start, invalid interval stored") << "5s" << start << QStringList{"x.org", "5s", "unticked", "0"}
-                                                        << QStringList{IntervalParser::invalidMessage()};
+        row("none", "x.org", "5", {}, {"x.org", "5", "unticked", "0", ""});
+        row("start", "x.org", "5", start, {"http://x.org", "5", "ticked", "1", ""});
+        row("start, no URL stored", "", "5", start, {"", "5", "unticked", "0", u"未设定网址，未开始刷新"_qs});
+        row("start, no interval stored", "x.org", "", start,
+            {"x.org", "", "unticked", "0", u"未设定间隔时间，未开始刷新"_qs});
+        row("start, invalid interval stored", "x.org", "5s", start,
+            {"x.org", "5s", "unticked", "0", u"间隔时间无效，未开始刷新"_qs});
         // As the updater hands them on (a URL may begin with "-"), and as typed.
-        QTest::newRow("fields given") << "" << QStringList{"--url=-y.org/a", "--interval=7", "--start"}
-                                      << QStringList{"http://-y.org/a", "7", "ticked", "1"} << QStringList{};
-        QTest::newRow("fields given apart") << "5" << QStringList{"--url", "y.org/a", "--interval", " 7 "}
-                                            << QStringList{"y.org/a", " 7 ", "unticked", "0"} << QStringList{};
+        row("fields given", "x.org", "", {"--url=-y.org/a", "--interval=7", "--start"},
+            {"http://-y.org/a", "7", "ticked", "1", ""});
+        row("fields given apart", "x.org", "5", {"--url", "y.org/a", "--interval", " 7 "},
+            {"y.org/a", " 7 ", "unticked", "0", ""});
         for (const char* refused : {"-start", "--url", "x.org", "--start --bogus", "--url --start", "--url -x",
                                     "--interval -5", "--interval abc", "--interval=99999999999", "--interval="})
-            QTest::addRow("refused: %s", qPrintable(refused))
-                << "5" << QString(refused).split(u' ') << QStringList{} << QStringList{};
+            row(refused, "x.org", "5", QString(refused).split(u' '), {});
     }
-    void startOptions()
+    void tick()
     {
-        QFETCH(QString, storedInterval);
+        QFETCH(QString, url);
+        QFETCH(QString, interval);
         QFETCH(QStringList, arguments);
-        const std::optional<CommandLine::Options> options = CommandLine::parse(QStringList{"Pagewell"} + arguments);
         QFETCH(QStringList, fields);
+        const bool byHand = arguments.removeAll(u"tick"_qs);
+        const std::optional<CommandLine::Options> options = CommandLine::parse(QStringList{"Pagewell"} + arguments);
         // No fields: the options are refused.
         QCOMPARE(options.has_value(), !fields.isEmpty());
         if (!options)
             return;
-        FakeClock clock;
-        Form1 w(&clock);
-        w.Text2->setText(QStringLiteral("x.org"));
-        w.Text1->setText(storedInterval);
-        w.setNavigatorForTesting([](const QUrl&) {});
+        Window window;
+        Form1& w = window.w;
+        w.Text2->setText(url);
+        w.Text1->setText(interval);
         w.applyStartOptions(*options);
+        if (byHand)
+            w.Check1->setChecked(true);
         QCOMPARE(QStringList({w.Text2->text(), w.Text1->text(), w.Check1->isChecked() ? "ticked" : "unticked",
-                              QString::number(w.RunCount())}),
+                              QString::number(w.RunCount()), w.StartNotice->text()}),
                  fields);
         QTEST(eventsStartingWith("message "), "messages");
+        if (w.Check1->isChecked())
+            QCOMPARE(w.Label5->text(),
+                     u"下次执行时间为"_qs + DateTimeText::general(window.t0.addSecs(w.Text1->text().toInt())));
+        QCOMPARE(readFile(m_folder->path("user.ini")),
+                 byHand || options->start ? settings(options->url.value_or(url), options->interval.value_or(interval))
+                                          : "(unreadable)");
+    }
+
+    // Ticks at the given seconds after the box was ticked; the box is unticked before the tick at `untick`, and from
+    // the tick at 2 on the wall clock is `jump` seconds off. Each timed refresh loads the typed page with a fresh
+    // token, counts itself beside the time that came due and arms the next from now.
+    void schedule_data()
+    {
+        QTest::addColumn<int>("interval");
+        QTest::addColumn<QList<int>>("ticks");
+        QTest::addColumn<int>("untick");
+        QTest::addColumn<int>("jump");
+        QTest::addColumn<QList<int>>("refreshedAt");
+        // A late tick: due at 6, refreshed at 7, so the next one is due at 10. Unticked: exactly one more refresh.
+        QTest::newRow("late tick, unticked")
+            << 3 << QList<int>{1, 2, 3, 5, 7, 9, 10, 100} << 9 << 0 << QList<int>{3, 7, 10};
+        QList<int> seconds(15);
+        std::iota(seconds.begin(), seconds.end(), 1);
+        QTest::newRow("clock set back an hour") << 5 << seconds << 0 << -3600 << QList<int>{5, 10, 15};
+        QTest::newRow("clock set forward an hour, or a suspend") << 5 << seconds << 0 << 3600 << QList<int>{2, 7, 12};
+    }
+    void schedule()
+    {
+        QFETCH(int, interval);
+        QFETCH(QList<int>, ticks);
+        QFETCH(int, untick);
+        QFETCH(int, jump);
+        Window window;
+        Form1& w = window.w;
+        w.Text2->setText(QStringLiteral("example.com/p?a=1"));
+        w.Text1->setText(QString::number(interval));
+        w.Check1->setChecked(true);
+        QList<int> refreshedAt;
+        for (const int second : ticks) {
+            w.Check1->setChecked(w.Check1->isChecked() && second != untick);
+            const QString due = w.Label5->text().remove(u"下次执行时间为"_qs);
+            window.tickAt(second, second >= 2 ? jump : 0);
+            QCOMPARE(w.Label3->text(), u"当前时间:"_qs + DateTimeText::timeOfDay(window.clock.time));
+            if (w.RunCount() == refreshedAt.size())
+                continue;
+            refreshedAt.append(second);
+            QCOMPARE(w.Label6->text(), u"已成功运行%1次.上次"_qs.arg(w.RunCount()) + due);
+            if (w.Check1->isChecked())
+                QCOMPARE(w.Label5->text(),
+                         u"下次执行时间为"_qs + DateTimeText::general(window.clock.time.addSecs(interval)));
+        }
+        QTEST(refreshedAt, "refreshedAt");
+        QCOMPARE(window.urls.filter(QRegularExpression("^http://example\\.com/p\\?a=1&rn=.")).size(),
+                 refreshedAt.size());
+        QVERIFY(w.Text2->text() == u"http://example.com/p?a=1"_qs && eventsStartingWith("message ").isEmpty());
     }
 
     // The updater is started with the state in effect once the command line is applied.
@@ -261,36 +287,27 @@ private slots:
         QFETCH(RawServer::Script, reply);
         QFETCH(QStringList, options);
         QFETCH(QString, handed);
-        TestFolder folder;
-        RawServer server(&events());
-        server.on(QStringLiteral("/updata/pagewell/auto.asp"), reply);
-        UpdateServer::setHostsForTesting(server.host(), server.host());
-        QStringEncoder gb18030("GB18030");
-        QVERIFY(writeFile(folder.path("user.ini"), gb18030.encode("[" + QString::fromUtf8(BuildConfig::ProductName) +
-                                                                  "]\r\nTEXT2=x.org\r\nTEXT1=7\r\n")));
-        Form1 w;
-        QStringList urls;
-        w.setNavigatorForTesting([&urls](const QUrl& url) { urls.append(url.toString()); });
+        CheckServer server(reply);
+        QVERIFY(writeFile(m_folder->path("user.ini"), settings("x.org", "7")));
+        Window window;
+        Form1& w = window.w;
         QElapsedTimer clock;
         clock.start();
         w.startUp(*CommandLine::parse(QStringList{"Pagewell"} + options));
         // Only a server that sends nothing holds the check until its deadline.
         QVERIFY(clock.elapsed() < (reply.after == RawServer::After::Hang ? BuildConfig::CheckTimeoutMs + 2000 : 2000));
-        QVERIFY(events().value(0).startsWith(QStringLiteral("/updata/pagewell/auto.asp?u=up&x=")));
+        QVERIFY(events().value(0).startsWith(CheckPath + "?u=up&x="));
         QCOMPARE(eventsStartingWith("launch "),
-                 handed.isEmpty() ? QStringList{} : QStringList{folder.path("update") + ' ' + handed});
-        QCOMPARE(urls.value(0), UpdateServer::startPageUrl());
-        QCOMPARE(urls.size(), w.Check1->isChecked() ? 2 : 1);
-        UpdateServer::setHostsForTesting({}, {});
+                 handed.isEmpty() ? QStringList{} : QStringList{m_folder->path("update") + ' ' + handed});
+        QCOMPARE(window.urls.value(0), UpdateServer::startPageUrl());
+        QCOMPARE(window.urls.size(), w.Check1->isChecked() ? 2 : 1);
         if (!options.isEmpty())
             return;
-        QCOMPARE(w.Text2->text(), QStringLiteral("x.org"));
-        QCOMPARE(w.Text1->text(), QStringLiteral("7"));
+        QCOMPARE(w.Text2->text() + w.Text1->text(), "x.org7");
+        // 打开 saves the fields at once, as closing does.
         w.Text1->setText(QStringLiteral("9"));
-        w.close();
-        QCOMPARE(
-            IniFile(folder.path("user.ini")).value(QString::fromUtf8(BuildConfig::ProductName), "TEXT1").value_or(""),
-            "9");
+        w.Command1->click();
+        QCOMPARE(readFile(m_folder->path("user.ini")), settings("http://x.org", "9"));
     }
 
     // While it runs, Pagewell asks again once a period on the wall clock (a machine asleep half the day still asks
@@ -298,28 +315,17 @@ private slots:
     // found goes as one found at start, with the state in effect.
     void dailyCheck()
     {
-        TestFolder folder;
-        RawServer server(&events());
-        server.on(QStringLiteral("/updata/pagewell/auto.asp"), Tag.toUtf8());
-        UpdateServer::setHostsForTesting(server.host(), server.host());
-        const auto reset = qScopeGuard([] { UpdateServer::setHostsForTesting({}, {}); });
-        FakeClock clock;
-        Form1 w(&clock);
-        w.setNavigatorForTesting([](const QUrl&) {});
-        w.startUp(*CommandLine::parse({"Pagewell", "--url=x.org", "--interval=9"}));
-        w.setUpdateCheckPeriodForTesting(86400);
-        server.on(QStringLiteral("/updata/pagewell/auto.asp"), Tag.toUtf8() + "1");
-        const auto asked = [] { return events().filter(QStringLiteral("/updata/pagewell/auto.asp")).size(); };
-        const QDateTime t0 = clock.time;
-        for (const int second : {86399, 86400, 86400}) {
-            clock.time = t0.addSecs(second - 3600);
-            clock.monotonic = second * 1000LL;
-            w.Timer1_Timer();
-        }
+        CheckServer server({RawServer::reply(Tag.toUtf8())});
+        Window window;
+        window.w.startUp(*CommandLine::parse({"Pagewell", "--url=x.org", "--interval=9"}));
+        window.w.setUpdateCheckPeriodForTesting(86400);
+        server.on(CheckPath, Tag.toUtf8() + "1");
+        for (const int second : {86399, 86400, 86400})
+            window.tickAt(second, -3600);
         QVERIFY(eventsStartingWith("launch ").isEmpty());
         QTRY_COMPARE(eventsStartingWith("launch "),
-                     QStringList{folder.path("update") + " --from-pagewell --url=x.org --interval=9"});
-        QCOMPARE(asked(), 2);
+                     QStringList{m_folder->path("update") + " --from-pagewell --url=x.org --interval=9"});
+        QCOMPARE(events().filter(CheckPath).size(), 2);
     }
 
     // What an update cut short left is settled once the window shows, unless an updater holds the folder: then a watch
@@ -337,14 +343,14 @@ private slots:
     {
         QFETCH(bool, updater);
         QFETCH(bool, shown);
-        TestFolder folder;
+        TestFolder& folder = *m_folder;
         const QString program = folder.path("Pagewell");
         QVERIFY(writeFile(program, "new") && writeFile(Rollback::keptPath(program), "old") &&
                 writeFile(Rollback::markerPath(program), "v2") && writeFile(folder.path("Pagewell.0123abcd.part"), ""));
         std::unique_ptr<QLockFile> lock = updater ? Rollback::lockFolder() : nullptr;
         const QStringList watched{"Pagewell", "Pagewell.0123abcd.part", "Pagewell.previous", "Pagewell.previous.watch"};
-        Form1 w;
-        w.setNavigatorForTesting([](const QUrl&) {});
+        Window window;
+        Form1& w = window.w;
         if (shown)
             w.show();
         QCOMPARE(folder.entries(), updater ? watched : QStringList{"Pagewell"});
@@ -358,7 +364,6 @@ private slots:
 
     void livesUntilLastWindowCloses()
     {
-        TestFolder folder;
         Form1 w;
         w.show();
         w.Form_DblClick();
@@ -374,12 +379,57 @@ private slots:
         QVERIFY2(lived.elapsed() >= 300 && lived.elapsed() < 10000, qPrintable(QString::number(lived.elapsed())));
     }
 
+    // Pagewell as a process of its own in a folder of its own, given a URL and an interval. Ticked (--start), what was
+    // typed is on disk from the tick on: a kill after it keeps it. An end asked for while the start-up check waits
+    // (the build's update host takes the request and says nothing) is a close: saved, status 0. A hang-up ignored by
+    // whoever started it (nohup) stays ignored.
+    void endsOfTheProcess_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("nohup");
+        QTest::newRow("killed after a tick") << SIGKILL << false;
+        QTest::newRow("ended during the start-up check") << SIGTERM << false;
+        QTest::newRow("hung up during the start-up check") << SIGHUP << false;
+        QTest::newRow("started under nohup, ended during the check") << SIGTERM << true;
+    }
+    void endsOfTheProcess()
+    {
+        QFETCH(int, signal);
+        QFETCH(bool, nohup);
+        const QString host = QString::fromUtf8(BuildConfig::RefresherHost);
+        if (!host.startsWith(u"127.0.0.1:"_qs))
+            QSKIP("The build's update host is not this machine.");
+        QStringList requests;
+        RawServer server(&requests, host.section(u':', 1).toUShort());
+        QVERIFY2(server.host() == host, "The build's update host is taken.");
+        const bool ticked = signal == SIGKILL;
+        server.on(CheckPath, ticked ? RawServer::Script{RawServer::reply(Tag.toUtf8())}
+                                    : RawServer::Script{{}, RawServer::After::Hang});
+        const QString program = m_folder->path("Pagewell");
+        QVERIFY(QFile::copy(QStringLiteral(PAGEWELL_PROGRAM), program));
+        QStringList command{program, "--url=" + host + "/shown", "--interval=7"};
+        if (ticked)
+            command << "--start";
+        QProcess pagewell;
+        nohup ? pagewell.start("nohup", command) : pagewell.start(program, command.mid(1));
+        QTRY_VERIFY_WITH_TIMEOUT(!requests.filter(ticked ? "/shown" : CheckPath).isEmpty(), 60000);
+        const QString status = QString::fromLatin1(readFile(u"/proc/%1/status"_qs.arg(pagewell.processId())));
+        const qulonglong ignored =
+            QRegularExpression("SigIgn:\\s*(\\w+)").match(status).captured(1).toULongLong(nullptr, 16);
+        QCOMPARE(bool(ignored & (1ULL << (SIGHUP - 1))), nohup);
+        QVERIFY(::kill(pid_t(pagewell.processId()), signal) == 0);
+        QVERIFY(pagewell.waitForFinished(30000));
+        QCOMPARE(pagewell.exitStatus() == QProcess::NormalExit && pagewell.exitCode() == 0, !ticked);
+        QCOMPARE(readFile(m_folder->path("user.ini")), settings(host + "/shown", "7"));
+    }
+
     // The page comes back by itself, the same address, with no timed refresh: after its server refused it, answered
     // 5xx, 408 or 429 (waiting as long as its Retry-After asks, which is asked for once more), or took the request and
     // never answered (then answers), and after its renderer was killed as the OOM killer would. A page that arrives
     // slowly is not cut, nor a 404 asked for again. A pending retry or crash reload gives way to "打开", and a failed
-    // timed refresh to the next, counted as ever. Where a good page was shown before, a person sees that page, under
-    // a strip that says why, until it is back; else what the engine shows.
+    // timed refresh to the next, counted as ever, when that comes before the retry. Where a good page was shown
+    // before, a person sees that page, under a strip that says why, until it is back; else what the engine shows. No
+    // picture is taken of a minimised window, and another address asked for (打开, the banner) takes the picture down.
     void pageIsAskedForAgain_data()
     {
         QTest::addColumn<bool>("good");
@@ -389,9 +439,12 @@ private slots:
         QTest::addColumn<QString>("why");
         // good first,server,then,requests,why
         for (const QString& row :
-             u",refuses,,1,|,silent,,2,|,slow,,1,|,refuses,timed refresh,1,|,answers,打开,3,|"
+             u",refuses,,1,|,slow,,1,|,refuses,timed,1,|,answers,打开,3,|good,silent,,3,等待页面超时|"
              "good,refuses,,2,连接被拒绝|good,503,,4,服务器返回 503|good,429,,4,服务器返回 429|"
-             "good,408,,4,服务器返回 408|good,503 slowly,,4,服务器返回 503|good,404,,2,|good,refuses,timed refresh,2,连接被拒绝"_qs.split(u'|'))
+             "good,408,,4,服务器返回 408|good,503 slowly,,4,服务器返回 "
+             "503|good,404,,2,|good,refuses,timed,2,连接被拒绝|"
+             "good,refuses,timed 600,2,连接被拒绝|good,refuses,another address,0,连接被拒绝|"
+             "good,refuses,banner,0,连接被拒绝|good,refuses,minimised,2,"_qs.split(u'|'))
             QTest::addRow("%s", qPrintable(row))
                 << !row.section(u',', 0, 0).isEmpty() << row.section(u',', 1, 1) << row.section(u',', 2, 2)
                 << row.section(u',', 3, 3).toInt() << row.section(u',', 4);
@@ -436,17 +489,21 @@ private slots:
             {"slow", {page, RawServer::After::Trickle}},
             {"answers", {page}},
             // Its body, painted before the load's end is told, must not show.
-            {"503 slowly", {RawServer::reply("<body style='background:#fff'>503" + QByteArray(2000, ' ') + "x", 503),
-                            RawServer::After::Trickle}}};
+            {"503 slowly",
+             {RawServer::reply("<body style='background:#fff'>503" + QByteArray(2000, ' ') + "x", 503),
+              RawServer::After::Trickle}}};
         server == u"refuses"_qs
             ? raw.reset()
             : serve(first.value(server,
                                 {RawServer::reply("x", server.toInt(), "Content-Length: 1\r\nRetry-After: 2\r\n")}));
-        const bool timed = then == u"timed refresh"_qs;
-        w.Text1->setText(u"1"_qs);
+        const bool timed = then.startsWith(u"timed"_qs);
+        const int interval = then == u"timed 600"_qs ? 600 : 1;
+        w.Text1->setText(QString::number(interval));
         w.Check1->setChecked(timed);
-        clock.monotonic += 1000;
+        clock.monotonic += interval * 1000;
         titled.clear();
+        if (then == u"minimised"_qs)
+            w.showMinimized();
         timed ? w.Timer1_Timer() : w.Command1->click();
         // A document that has not begun to arrive a minute later, on the window's clock, has failed; one that has
         // begun may take as long as it likes.
@@ -454,7 +511,7 @@ private slots:
             // The slow page's first bytes are in once the engine has committed it (a title of its own).
             server == u"slow"_qs ? (void)QTest::qWaitFor([&] { return titled.count() > 0; }, 10000) : QTest::qWait(500);
             for (const qint64 ms : {59999, 1}) {
-                QCOMPARE(loaded.count(), 0);
+                QVERIFY(loaded.count() == good && w.failureStrip().isEmpty());
                 clock.monotonic += ms;
                 w.Timer1_Timer();
             }
@@ -465,6 +522,13 @@ private slots:
         QTRY_COMPARE(w.failureStrip(), why.isEmpty() ? QString()
                                                      : u"刷新失败（%1），显示的是 %2 的页面，正在重试"_qs.arg(
                                                            why, DateTimeText::timeOfDay(clock.time)));
+        if (then == u"another address"_qs || then == u"banner"_qs) {
+            w.setUrlPromptForTesting([&](QWidget*) { return host + u"/other"_qs; });
+            then == u"banner"_qs ? w.Image1_Click() : (w.Text2->setText(host + u"/other"_qs), w.Command1->click());
+            QCOMPARE(w.failureStrip(), QString());
+            return;
+        }
+        w.showNormal();
         if (server == u"answers"_qs) {
             QVERIFY(::kill(pid_t(w.WebBrowser1->page()->renderProcessPid()), SIGKILL) == 0);
             QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 2, 30000);
@@ -538,7 +602,42 @@ private slots:
         w.Command1->click();
         QTRY_COMPARE(loaded.count(), 13);
         QCOMPARE(scrolledTo(), 0);
+        // Scrolled by the person (a turn of the wheel) while a refresh loads: the page stays where they took it.
+        w.WebBrowser1->page()->runJavaScript(u"scrollTo(0, 2000)"_qs);
+        QTRY_COMPARE(scrolledTo(), 2000);
+        QSignalSpy committed(w.WebBrowser1->page(), &QWebEnginePage::titleChanged);
+        w.Command1->click();
+        QVERIFY(committed.wait(10000));
+        w.WebBrowser1->page()->runJavaScript(
+            u"(function turn() { if (scrollY < 1999) return requestAnimationFrame(turn);"
+            " dispatchEvent(new WheelEvent('wheel')); scrollTo(0, 500); })()"_qs);
+        QTRY_COMPARE_WITH_TIMEOUT(loaded.count(), 14, 30000);
+        QTest::qWait(300);
+        QCOMPARE(scrolledTo(), 500);
     }
+
+    // The question for Retry-After has a bound on its whole time: a server that sends a line of headers every half
+    // second, for ever, is cut at the bound and asks for no wait.
+    void retryAfterAskIsBounded()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QTimer drip;
+        connect(&server, &QTcpServer::newConnection, this, [&] {
+            QTcpSocket* socket = server.nextPendingConnection();
+            socket->write("HTTP/1.1 503 X\r\nRetry-After: 2\r\n");
+            connect(&drip, &QTimer::timeout, socket, [socket] { socket->write("X-Drip: 1\r\n"); });
+        });
+        drip.start(500);
+        RetryAfterProbe probe(QUrl(u"http://127.0.0.1:%1/page"_qs.arg(server.serverPort())), nullptr);
+        std::optional<std::optional<qint64>> answer;
+        connect(&probe, &RetryAfterProbe::answered, this, [&](std::optional<qint64> wait) { answer = wait; });
+        QTRY_VERIFY_WITH_TIMEOUT(answer, RetryAfterProbe::TimeoutMs + 3000);
+        QCOMPARE(*answer, std::nullopt);
+    }
+
+private:
+    std::optional<TestFolder> m_folder;
 };
 
 QTEST_MAIN(TestForm1)
