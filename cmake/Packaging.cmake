@@ -1,6 +1,6 @@
 # The portable package: one folder that belongs to the user, since the updater replaces the programs beside itself,
-# holding both programs, the icon in the theme's sizes, a desktop entry, the command that adds it to the menu, and a
-# README. `cmake --install <build> --prefix <folder>` lays the folder out; CPack packs it (scripts/package).
+# holding both programs, the icon in the theme's sizes, a desktop entry, the command that adds it to the menu, a
+# README and the user guide. `cmake --install <build> --prefix <folder>` lays the folder out; CPack packs it (scripts/package).
 install(TARGETS Pagewell update RUNTIME DESTINATION .)
 install(DIRECTORY "${PROJECT_SOURCE_DIR}/resources/icons" DESTINATION .)
 # Users of a package whose updater takes unsigned files are told so in its README.
@@ -13,7 +13,8 @@ Note: the updater in this package is unsigned: it installs whatever the update s
     set(_readme "${CMAKE_BINARY_DIR}/package-readme/README.txt")
     file(CONFIGURE OUTPUT "${_readme}" CONTENT "${_text}" @ONLY)
 endif()
-install(FILES "${PROJECT_SOURCE_DIR}/resources/package/pagewell.desktop" "${_readme}" DESTINATION .)
+install(FILES "${PROJECT_SOURCE_DIR}/resources/package/pagewell.desktop" "${_readme}"
+              "${PROJECT_SOURCE_DIR}/docs/USER-GUIDE.md" DESTINATION .)
 install(PROGRAMS "${PROJECT_SOURCE_DIR}/resources/package/pagewell-menu" DESTINATION .)
 
 string(TOLOWER "${CMAKE_SYSTEM_NAME}" _system)

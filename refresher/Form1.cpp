@@ -111,6 +111,11 @@ void Form1::createControls()
     Label6->setObjectName(QStringLiteral("Label6"));
     Label6->setGeometry(224, 72, 249, 17);
 
+    StartNotice = new QLabel(Frame1);
+    StartNotice->setObjectName(QStringLiteral("StartNotice"));
+    StartNotice->setGeometry(480, 72, 369, 17);
+    StartNotice->setStyleSheet(QStringLiteral("color: #b00000;"));
+
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
@@ -293,8 +298,15 @@ void Form1::Form_Load()
     UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
     // From here on a failing step is skipped and the next one runs.
     Module1::LoadFormControls(this, settingsFile(), windowTitle());
+    // What the command line gives is in the fields before the check below, so an end asked for meanwhile saves it.
+    if (m_given.url)
+        Text2->setText(*m_given.url);
+    if (m_given.interval)
+        Text1->setText(*m_given.interval);
     // The updater is started once the command line is in effect, so that it hands on the state the user asked for.
     m_updateOffered = UpdateCheck::run(UpdateCheckUrl, AppVersion, BuildConfig::CheckTimeoutMs);
+    if (m_closed)
+        return;
     ensureTimerRuns();
     navigate(RefreshUrl::startPage());
 }
@@ -307,6 +319,11 @@ QString Form1::settingsFile()
 void Form1::Form_QueryUnload()
 {
     // Closing is never refused, not even when the file cannot be written.
+    saveFields();
+}
+
+void Form1::saveFields()
+{
     Module1::SaveFormControls(this, settingsFile(), windowTitle());
 }
 
@@ -324,6 +341,7 @@ void Form1::showEvent(QShowEvent* event)
 
 void Form1::closeEvent(QCloseEvent* event)
 {
+    m_closed = true;
     Form_QueryUnload();
     // Only a window that showed counts as a refresher that ran: an end before that is a release that cannot run.
     if (m_placed)
@@ -356,22 +374,33 @@ void Form1::Form_DblClick()
 void Form1::Command1_Click()
 {
     deng();
+    // Saved at each use, not only at closing: a power cut or a kill after it keeps what was typed.
+    saveFields();
+}
+
+void Form1::refuseTick(const QString& message, const QString& notice)
+{
+    if (m_unattended)
+        StartNotice->setText(notice);
+    else
+        MessageBox::show(this, message);
+    Check1->setChecked(false);
 }
 
 void Form1::Check1_Click()
 {
-    if (Text2->text().isEmpty() && Check1->isChecked()) {
-        MessageBox::show(this, QStringLiteral("请先设定网址"));
-        Check1->setChecked(false);
+    if (Check1->isChecked()) {
+        saveFields();
+        StartNotice->clear();
     }
+    if (Text2->text().isEmpty() && Check1->isChecked())
+        refuseTick(QStringLiteral("请先设定网址"), QStringLiteral("未设定网址，未开始刷新"));
     if (Text1->text().isEmpty() && Check1->isChecked()) {
-        MessageBox::show(this, QStringLiteral("请先设定间隔时间"));
-        Check1->setChecked(false);
+        refuseTick(QStringLiteral("请先设定间隔时间"), QStringLiteral("未设定间隔时间，未开始刷新"));
     } else if (Check1->isChecked()) {
         const std::optional<qint64> interval = IntervalParser::seconds(Text1->text());
         if (!interval) {
-            MessageBox::show(this, IntervalParser::invalidMessage());
-            Check1->setChecked(false);
+            refuseTick(IntervalParser::invalidMessage(), QStringLiteral("间隔时间无效，未开始刷新"));
             return;
         }
         ensureTimerRuns();
@@ -387,9 +416,13 @@ void Form1::applyStartOptions(const CommandLine::Options& options)
         Text2->setText(*options.url);
     if (options.interval)
         Text1->setText(*options.interval);
-    // Exactly as a user's tick: with no usable URL or interval the box shows its message and stays unticked.
-    if (options.start)
+    // As a user's tick, except that a refusal is told in the window rather than in a box that waits for OK: the
+    // window comes up on the start page, unticked, and says why.
+    if (options.start) {
+        m_unattended = true;
         Check1->setChecked(true);
+        m_unattended = false;
+    }
     // Unattended, the user's page is what the screen must show, not the start page for a whole interval.
     if (options.start && Check1->isChecked()) {
         m_schedule.arm(m_clock->now(), m_clock->monotonicMs(), 0);
@@ -404,7 +437,11 @@ void Form1::startUp(const CommandLine::Options& options)
         QTimer::singleShot(0, qApp, &QCoreApplication::quit);
         return;
     }
+    m_given = options;
     Form_Load();
+    // Asked to end while the update check waited: the fields are saved, and nothing else starts.
+    if (m_closed)
+        return;
     show();
     applyStartOptions(options);
     if (m_updateOffered)
@@ -496,5 +533,7 @@ void Form1::Image1_Click()
     if (answer.isEmpty())
         return;
     Text2->setText(answer);
+    // Not loaded until the next refresh, but a picture of another page must not stand for it meanwhile.
+    m_keeper->wanted(QUrl(RefreshUrl::build(answer, {}).url, QUrl::TolerantMode));
     ensureTimerRuns();
 }

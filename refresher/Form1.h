@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CheckSchedule.h"
+#include "CommandLine.h"
 #include "RefreshSchedule.h"
 #include "ReloadBackoff.h"
 #include "UpdateLeftovers.h"
@@ -17,9 +18,6 @@
 #include <optional>
 
 class Clock;
-namespace CommandLine {
-struct Options;
-}
 class ClickableLabel;
 class PageKeeper;
 class RetryAfterProbe;
@@ -52,6 +50,8 @@ public:
     QLabel* Label3 = nullptr;
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
+    // Why timed refreshing did not start when --start asked for it; nobody need be there to press OK.
+    QLabel* StartNotice = nullptr;
     QTimer* Timer1 = nullptr;
     ClickableLabel* Image1 = nullptr;
 
@@ -108,6 +108,10 @@ protected:
 
 private:
     void createControls();
+    // Writes the fields to the settings file, as closing does.
+    void saveFields();
+    // Unticks the box, saying why: in a message box to a person, in StartNotice when --start ticked it.
+    void refuseTick(const QString& message, const QString& notice);
     void navigate(const QString& url);
     // Sends the view to the page, watching the load until it ends.
     void askFor(const QUrl& url);
@@ -147,6 +151,11 @@ private:
     UrlPrompt m_urlPrompt;
     Navigator m_navigator;
     bool m_placed = false;
+    bool m_closed = false;
+    // The box is being ticked by --start: a refusal may not wait for anybody.
+    bool m_unattended = false;
+    // The command line's fields, in effect from the moment the stored ones are loaded.
+    CommandLine::Options m_given;
     bool m_updateOffered = false;
     CheckSchedule m_checkSchedule;
     UpdateLeftovers m_leftovers;

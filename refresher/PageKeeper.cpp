@@ -82,7 +82,11 @@ void PageKeeper::asking(const QUrl& url)
     // Asked for again while the page that came back is awaited under the picture: uncovered if it has painted since.
     if (m_paintWatch.isActive())
         uncoverOncePainted();
-    const ShownPage::Ask ask = m_shown.asking(url, m_view->page()->scrollPosition());
+    const bool seen = m_view->isVisible() && !m_view->window()->isMinimized();
+    const ShownPage::Ask ask = m_shown.asking(url, m_view->page()->scrollPosition(), seen);
+    // Another address: a picture of the page before it must not stand in for it, not even while it loads.
+    if (!isHidden() && !m_shown.pictureIsOfPage())
+        takeDown();
     if (!isHidden()) {
         // Still covered, the view may show the engine's error page: the picture in place stays the last good page's.
         m_beneath = m_view->grab().toImage();
@@ -123,6 +127,22 @@ void PageKeeper::loadEnded(const ReloadBackoff::LoadEnd& end, const QDateTime& n
     case ShownPage::Show::Engine:
         break;
     }
+    takeDown();
+}
+
+void PageKeeper::wanted(const QUrl& url)
+{
+    m_shown.wanted(url);
+    if (!isHidden() && !m_shown.pictureIsOfPage())
+        takeDown();
+}
+
+void PageKeeper::takeDown()
+{
+    m_paintWatch.stop();
+    m_commitHold.stop();
+    m_coveredEarly = false;
+    setAttribute(Qt::WA_TransparentForMouseEvents, false);
     hide();
     m_picture = QPixmap();
     m_beneath = QImage();

@@ -25,6 +25,8 @@ public:
 
     // The view is about to be sent to url.
     void asking(const QUrl& url);
+    // The person asked for url without loading it yet: a picture of another page comes down.
+    void wanted(const QUrl& url);
     void loadEnded(const ReloadBackoff::LoadEnd& end, const QDateTime& now);
     void rendererEnded();
 
@@ -39,6 +41,8 @@ private:
     void cover();
     // Puts the picture up for the load under way alone, before anything of it is known.
     void coverEarly();
+    // The view shows again, with nothing kept of the picture.
+    void takeDown();
     void setScrollTarget(const std::optional<QPointF>& target);
     void uncoverOncePainted();
 

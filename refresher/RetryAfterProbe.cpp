@@ -6,6 +6,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTimer>
 
 RetryAfterProbe::RetryAfterProbe(const QUrl& url, QObject* parent) : QObject(parent)
 {
@@ -16,8 +17,13 @@ RetryAfterProbe::RetryAfterProbe(const QUrl& url, QObject* parent) : QObject(par
     // The answer to this very address is wanted, not one a redirect or a cache would give.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-    request.setTransferTimeout(TimeoutMs);
     m_reply = manager->head(request);
+    // A bound on the whole request, not only on the gaps between bytes: a server that trickles its headers would
+    // otherwise hold the retry for as long as it likes.
+    QTimer::singleShot(TimeoutMs, m_reply, [this] {
+        if (m_reply->isRunning())
+            m_reply->abort();
+    });
     connect(m_reply, &QNetworkReply::finished, this, [this] {
         const QByteArray retryAfter = m_reply->rawHeader("Retry-After");
         emit answered(retryAfter.isEmpty() ? std::nullopt : ReloadBackoff::retryAfterMs(retryAfter));

@@ -37,7 +37,7 @@ QString reason(const ReloadBackoff::LoadEnd& end)
 }
 } // namespace
 
-ShownPage::Ask ShownPage::asking(const QUrl& url, QPointF scroll)
+ShownPage::Ask ShownPage::asking(const QUrl& url, QPointF scroll, bool seen)
 {
     const QString key = RefreshUrl::pageKey(url);
     Ask ask;
@@ -45,7 +45,7 @@ ShownPage::Ask ShownPage::asking(const QUrl& url, QPointF scroll)
         // A load that replaces one still under way finds the view showing that one, not the page the person left.
         if (m_showing == Showing::Good && !m_loading) {
             m_good->scroll = scroll;
-            ask.takePicture = m_pictured = true;
+            ask.takePicture = m_pictured = seen;
         }
         if (!m_good->scroll.isNull())
             ask.scrollTo = m_good->scroll;
@@ -82,9 +82,15 @@ ShownPage::Show ShownPage::loadEnded(const ReloadBackoff::LoadEnd& end, const QD
     return Show::Engine;
 }
 
-bool ShownPage::mayKeep() const
+void ShownPage::wanted(const QUrl& url)
 {
-    return m_loading && m_pictured && m_good && m_good->key == m_askedKey;
+    if (!m_good || RefreshUrl::pageKey(url) == m_good->key)
+        return;
+    m_good.reset();
+    m_pictured = false;
+    m_strip.clear();
+    if (m_showing == Showing::Kept)
+        m_showing = Showing::Other;
 }
 
 void ShownPage::urlShown(const QUrl& url)

@@ -36,8 +36,12 @@ public:
     };
 
     // A load of url is about to be asked for (a timed refresh, a retry, 打开, a reload after a crash) while the view
-    // is scrolled to `scroll`.
-    Ask asking(const QUrl& url, QPointF scroll);
+    // is scrolled to `scroll`. A view nobody can see (its window minimised or hidden) has no picture taken: what a
+    // picture of it holds is not the page.
+    Ask asking(const QUrl& url, QPointF scroll, bool seen = true);
+    // The person asked for this address without loading it yet (the banner's prompt): a picture of another page no
+    // longer stands for what the window is about.
+    void wanted(const QUrl& url);
     // The load asked for last ended like this at `now`.
     Show loadEnded(const ReloadBackoff::LoadEnd& end, const QDateTime& now);
     // The view went to this address by itself: a link the person followed, a page's script.
@@ -46,7 +50,9 @@ public:
     void rendererEnded();
 
     // Whether the load under way would keep the last good page should it fail, so the picture may go up early.
-    bool mayKeep() const;
+    bool mayKeep() const { return m_loading && pictureIsOfPage(); }
+    // Whether the picture taken is of the page asked for last; once another address is asked for, it is not.
+    bool pictureIsOfPage() const { return m_pictured && m_good && m_good->key == m_askedKey; }
     // What the strip says while the picture is shown after a failure; empty before the first.
     const QString& strip() const { return m_strip; }
 

@@ -15,6 +15,16 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Pagewell"));
 
+    // Asked to end by the system (the session ending, the updater making room for a new release), Pagewell ends as
+    // when its window is closed: what was typed is saved, and the status says all went well. Heard from the first
+    // moment, since the start-up check may hold the start for seconds.
+    Form1* shown = nullptr;
+    Platform::onEndRequest([&shown] {
+        if (shown)
+            shown->close();
+        QCoreApplication::exit(0);
+    });
+
     // Qt has taken its own options out of the arguments by now; whatever is left must be ours.
     QString error;
     const std::optional<CommandLine::Options> options = CommandLine::parse(QCoreApplication::arguments(), &error);
@@ -28,12 +38,10 @@ int main(int argc, char* argv[])
     RenderBackend::chooseForThisMachine();
 
     Form1 window;
+    shown = &window;
     window.startUp(*options);
-    // Asked to end by the system (the session ending, the updater making room for a new release), Pagewell ends as
-    // when its window is closed: what was typed is saved, and the status says all went well.
-    Platform::onEndRequest([&window] {
-        window.close();
-        QCoreApplication::exit(0);
-    });
+    // Ended during the start-up check: the window has closed and saved, and no event loop is left to end.
+    if (!window.isVisible())
+        return 0;
     return app.exec();
 }

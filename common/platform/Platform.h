@@ -54,8 +54,8 @@ QList<qint64> askToEnd(const QString& programFile);
 QList<qint64> killProgram(const QString& programFile);
 
 // Has handler run on the calling thread's event loop when the system asks this process to end (SIGTERM, SIGHUP,
-// SIGINT here; on Windows the window system's close and session end reach the windows themselves). False where
-// nothing could be installed.
+// SIGINT here, except a SIGHUP or SIGINT the process was started ignoring; on Windows the window system's close and
+// session end reach the windows themselves). False where nothing could be installed.
 bool onEndRequest(std::function<void()> handler);
 
 // Makes a freshly written file runnable as a program (no-op where files need no such bit).

@@ -152,8 +152,14 @@ bool Platform::onEndRequest(std::function<void()> handler)
     action.sa_handler = writeEndRequest;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : {SIGTERM, SIGHUP, SIGINT})
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        // A hang-up or an interrupt ignored by whoever started the program (nohup, a background job) stays ignored:
+        // that was asked for. An end asked for with SIGTERM is always heard.
+        struct sigaction inherited = {};
+        if (signal != SIGTERM && ::sigaction(signal, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
     return true;
 }
 

@@ -9,7 +9,7 @@ src=$1 build=$2 name=$3 version=$4 out=$5
 fail() { echo "FAILED: $*"; exit 1; }
 rm -rf "$out"
 (cd "$build" && cpack -G TGZ -B "$out" >/dev/null)
-expected="-rwxr-xr-x Pagewell -rwxr-xr-x update -rwxr-xr-x pagewell-menu -rw-r--r-- pagewell.desktop -rw-r--r-- README.txt"
+expected="-rwxr-xr-x Pagewell -rwxr-xr-x update -rwxr-xr-x pagewell-menu -rw-r--r-- pagewell.desktop -rw-r--r-- README.txt -rw-r--r-- USER-GUIDE.md"
 for size in 16 24 32 48 64 128 256; do expected+=" -rw-r--r-- icons/hicolor/${size}x$size/apps/pagewell.png"; done
 listing=$(tar -tvzf "$out/$name.tar.gz" | awk '$1 !~ /^d/ { print $1, $6 }' | sed "s| $name/| |" | sort -k2)
 [ "$listing" = "$(printf '%s %s\n' $expected | sort -k2)" ] || fail "package holds: $listing"
