@@ -9,6 +9,7 @@
 #include <QApplication>
 
 #include <cstdio>
+#include <cstdlib>
 
 int UpdaterMain::run(int argc, char* argv[], const QString& publicKeys, const std::function<void(updata&)>& configure)
 {
@@ -19,7 +20,10 @@ int UpdaterMain::run(int argc, char* argv[], const QString& publicKeys, const st
             if (!MinisignFormat::parsePublicKey(line.toLatin1()))
                 return 1;
         std::printf("%s %s\n", SelfTestAnswer, BuildConfig::UpdaterFileVersion);
-        return 0;
+        std::fflush(stdout);
+        // Nothing was opened that needs closing: the answer is the status alone, whatever a run-time library would
+        // still do (or report) on its way out.
+        std::_Exit(0);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("update"));
