@@ -218,19 +218,31 @@ def b5(run, plan):
                 case = {"kind": "download", "program": program, "mib": plan["B5_mib"], "rate": "119m",
                         "release": releases[program == "update-signed"], "updater": updaters[program]}
                 line[program].append(run.case(case, 600))
-    size = f"{plan['B5_mib']} MiB"
+    for program, text in (("update", "unsigned"), ("update-signed", "signed")):
+        done = [r for r in results[program] if r]
+        if done:
+            run.note(f"B5 {text}: per run, seconds from each file's request to its file complete on the disk; from the "
+                     "first request to the last file complete / to every file in place: " +
+                     "; ".join(" + ".join(f"{end - begin:.3f}" for begin, end in r["transfers"]) +
+                               f", {r['span']:.2f} / {r['in_place_s']:.2f}" for r in done))
+    files = f"two files of {plan['B5_mib'] // 2} MiB each"
     mib = 1 / 1024
-    return [report.Row("B5", f"Download throughput, {size} file, request to file in place", "MiB/s",
+    return [report.Row("B5", f"Download throughput, a release of {files}: all its bytes over the time of its two "
+                       "transfers, each from its file request to its file complete on the disk", "MiB/s",
                        values(results["update"], "mib_per_s"), values(results["curl-durable"], "mib_per_s"),
                        "curl -o, fsync, rename", "ratio_min", 0.9, "≥ 0.9 × durable curl"),
-            report.Row("B5", "The same in signed mode (hash and signature checked while streaming)", "MiB/s",
+            report.Row("B5", "The same in signed mode (each file's hash and signature checked while streaming)",
+                       "MiB/s",
                        values(results["update-signed"], "mib_per_s"), values(results["update"], "mib_per_s"),
                        "unsigned update", "ratio_min", 0.9, "≥ 0.9 × unsigned"),
             report.Row("B5", "(info) signed mode at 1 Gbit/s (nginx limit_rate 119m)", "MiB/s",
                        values(line["update-signed"], "mib_per_s"), values(line["update"], "mib_per_s"),
                        "unsigned update at 1 Gbit/s"),
-            report.Row("B5", "(info) plain curl -o, bytes left in the page cache", "MiB/s",
+            report.Row("B5", "(info) plain curl -o of both files, bytes left in the page cache", "MiB/s",
                        values(results["curl"], "mib_per_s")),
+            report.Row("B5", "(info) unsigned, from the first file request to every file in place: the updater's "
+                       "pause of 1–2 s before each file and of 2 s before the hand-over included", "s",
+                       values(results["update"], "in_place_s")),
             report.Row("B5", "Peak RSS of update during that download", "MiB",
                        values(results["update"], "peak_rss_kib", mib), goal_kind="max", goal=64, goal_text="≤ 64 MiB"),
             report.Row("B5", "Peak RSS of update in signed mode", "MiB",

@@ -1,7 +1,9 @@
 """B8, update downtime: a Pagewell started with --start at interval 2 s is updated through the reference nginx
-(deploy/make-release, deploy/serve) in unsigned and in signed mode, and the time from the stop of the old Pagewell
-to the new one's first request for the user's page is taken. With the file missing on the server (404), the old
-Pagewell must refresh on through the whole attempt and still run after it.
+(deploy/make-release, deploy/serve) in unsigned and in signed mode, with a release of two files, "Pagewell|update": the
+Pagewell just built and the updater of the mode, which the updater runs with --self-test before it stops anything and
+puts in place over itself with the new Pagewell. The time from the stop of the old Pagewell to the new one's first
+request for the user's page is taken. With the first file missing on the server (404), the old Pagewell must refresh
+on through the whole attempt and still run after it.
 
 prepare_release() runs outside the namespaces; run() is called by case.py inside the case's namespaces, where the
 reference server is started on the configured port; benchmark() plans the runs and makes the rows.
@@ -27,6 +29,8 @@ INTERVAL = 2
 # needs; its log line is what is timed.
 USER_PAGE = "/bench/update-page"
 NAME = "Pagewell"
+# The release's file list: the refresher first (it is what the hand-over starts), then the updater.
+FILES = (NAME, "update")
 # A tag no build has, so the old Pagewell offers the update; a file version above any, so the updater goes ahead in
 # both modes.
 RELEASE_TAG = "v-next"
@@ -79,10 +83,11 @@ class TimedLog:
         return self.requests
 
 
-def prepare_release(runner, missing, key=None, cache={}):
-    """A release whose file list names Pagewell, the program just built, signed with the minisign secret key when
-    one is given; with missing, the file itself is left out of the release (its signature stays), so the transfer
-    ends with a 404. Made once per harness run, so that a rebuilt Pagewell is what is served."""
+def prepare_release(runner, missing, updater, key=None, cache={}):
+    """A release whose file list names Pagewell, the program just built, and update, the updater of the mode (a real
+    one, so that its self-test passes), signed with the minisign secret key when one is given; with missing, the
+    first file itself is left out of the release (its signature stays), so the first transfer ends with a 404. Made
+    once per harness run, so that what was just built is what is served."""
     label = ("missing" if missing else "update") + ("-signed" if key else "")
     if label in cache:
         return cache[label]
@@ -91,11 +96,12 @@ def prepare_release(runner, missing, key=None, cache={}):
     source = os.path.join(base, "program")
     os.makedirs(source)
     shutil.copy2(runner.pagewell, os.path.join(source, NAME))
+    shutil.copy2(updater, os.path.join(source, "update"))
     release = os.path.join(base, "release")
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     subprocess.run([os.path.join(root, "deploy", "make-release"), source, release, "--local", "--tag", RELEASE_TAG,
-                    "--file-version", RELEASE_FILE_VERSION, "--files", NAME] + (["--sign", key] if key else []),
-                   check=True, timeout=120, stdout=subprocess.DEVNULL)
+                    "--file-version", RELEASE_FILE_VERSION, "--files", "|".join(FILES)] +
+                   (["--sign", key] if key else []), check=True, timeout=120, stdout=subprocess.DEVNULL)
     if missing:
         os.remove(os.path.join(release, "files", NAME))
     cache[label] = release
@@ -202,13 +208,24 @@ def _update(plan, case, release, target, stopped, requests):
     checks = [r for r in seen if r.path == "/updata/updata.asp" and r.query.startswith("v=")]
     if len(checks) != 1:
         raise case.CaseError(f"the updater asked for the version {len(checks)} times, not once")
+    fetched = [name for name in FILES if any(r.path == f"/updata/{name}" and r.status == 200 for r in seen)]
+    if len(fetched) != len(FILES):
+        raise case.CaseError(f"the updater fetched {', '.join(fetched) or 'nothing'} of {', '.join(FILES)}")
+    # Both files were replaced in the one transaction: each old one is kept beside the new until the release has
+    # proved itself, which takes longer than this run.
+    folder = os.path.dirname(target)
+    kept = [name for name in FILES if os.path.exists(os.path.join(folder, name + ".previous"))]
+    if len(kept) != len(FILES):
+        raise case.CaseError(f"after the update only {', '.join(kept) or 'none'} of {', '.join(FILES)} was kept as "
+                             "<name>.previous")
     before = [t for t in pages if t < stop]
     return {"downtime": first.began - stop,
             "spawned_after": None if spawned is None else spawned - stop,
             "longest_gap": max(_gaps(pages)) if len(pages) > 1 else None,
             "last_before": stop - before[-1] if before else None,
             "periods_after": [round(g, 3) for g in _gaps(after)],
-            "file_request_to_stop": stop - next(r.began for r in seen if r.path == f"/updata/{NAME}")}
+            "file_request_to_stop": stop - next(r.began for r in seen if r.path == f"/updata/{NAME}"),
+            "last_request_to_stop": stop - next(r.began for r in seen if r.path == f"/updata/{FILES[-1]}")}
 
 
 def _failed_attempt(plan, case, old, stopped, requests, updater):
@@ -270,7 +287,7 @@ def benchmark(run, plan):
             order = list(modes)
             for mode in order[i % len(order):] + order[:i % len(order)]:
                 updater, key = modes[mode]
-                release = prepare_release(run, missing, key)
+                release = prepare_release(run, missing, updater, key)
                 case = {"kind": "update", "program": mode, "release": release, "updater": updater,
                         "missing": missing, "quick": quick}
                 results[(mode, missing)].append(run.case(case, 240))
@@ -282,9 +299,10 @@ def benchmark(run, plan):
         done = [r for r in found if r]
         if done and not missing:
             run.note(f"B8 {mode}: per run, seconds from the stop to the new Pagewell's process / to its first page "
-                     "request; from the old one's last refresh to the stop; from the file request to the stop: " +
+                     "request; from the old one's last refresh to the stop; from the request for Pagewell / for "
+                     "update to the stop (the second file's transfer, the new updater's self-test, the 2 s pause): " +
                      "; ".join(f"{_fmt(r['spawned_after'])} / {r['downtime']:.3f}, {_fmt(r['last_before'])}, "
-                               f"{r['file_request_to_stop']:.2f}" for r in done) +
+                               f"{r['file_request_to_stop']:.2f} / {r['last_request_to_stop']:.2f}" for r in done) +
                      "".join(f"; the new one's next periods in run {i + 1}: " + " ".join(f"{p:.3f}" for p in periods)
                              for i, periods in enumerate(r["periods_after"] for r in done) if periods))
         elif done:
@@ -293,16 +311,18 @@ def benchmark(run, plan):
     watched = [r for mode in modes for r in results[(mode, True)] if r]
     rows = []
     for mode, text in (("unsigned", "unsigned"), ("signed", "signed")):
-        rows.append(report.Row("B8", f"Update downtime, {text}: old Pagewell stopped to the new one's first request "
-                               f"for the user's page (--start, interval {INTERVAL} s)", "s",
+        # No "|" in a row's text: it would split the table's cell.
+        rows.append(report.Row("B8", f"Update downtime, {text}, a release of two files ({' and '.join(FILES)}): old "
+                               "Pagewell stopped to the new one's first request for the user's page (--start, "
+                               f"interval {INTERVAL} s)", "s",
                                samples(mode, False, "downtime"), goal_kind="max", goal=2.0, goal_text="≤ 2 s",
                                note="" if mode in modes else "not run"))
     both = [s for mode in modes for s in samples(mode, False, "spawned_after")]
     rows.append(report.Row("B8", "(info) stop to the new Pagewell's process, both modes", "s", both))
     rows.append(report.Row("B8", "(info) longest gap between the user's page requests across the update, both modes",
                            "s", [s for mode in modes for s in samples(mode, False, "longest_gap")]))
-    rows.append(report.Row("B8", "Failed transfer (404): longest gap between the old Pagewell's refreshes over the "
-                           "attempt, both modes", "s",
+    rows.append(report.Row("B8", f"Failed transfer (404 for {FILES[0]}, the first of the two): longest gap between "
+                           "the old Pagewell's refreshes over the attempt, both modes", "s",
                            [s for mode in modes for s in samples(mode, True, "longest_gap")], goal_kind="max",
                            goal=INTERVAL + 1.0, goal_text=f"≤ {INTERVAL + 1} s"))
     rows.append(report.Row("B8", f"Failed transfer (404): runs of {len(watched)} after which the old Pagewell was not "
