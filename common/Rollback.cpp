@@ -129,7 +129,9 @@ std::optional<WatchMarker> Rollback::marker(const QString& program)
     if (!QFile::exists(markerPath(program)))
         return std::nullopt;
     WatchMarker watch = WatchMarker::parse(readText(markerPath(program)), QFileInfo(program).fileName());
-    watch.readStarts(readText(startsPath(program)));
+    // A record beside a marker of the earlier form was left by an earlier watch: it counts nothing of this one.
+    if (watch.form >= 2)
+        watch.readStarts(readText(startsPath(program)));
     return watch;
 }
 
@@ -224,7 +226,8 @@ void Rollback::confirm(const QString& program)
 bool Rollback::countStart(const QString& program, qint64 pid)
 {
     std::optional<WatchMarker> watch = marker(program);
-    if (!watch)
+    // An updater of the earlier form would leave the record behind, and judges the release by its own watch.
+    if (!watch || watch->form < 2)
         return false;
     ++watch->starts;
     watch->pid = pid;

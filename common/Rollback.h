@@ -53,8 +53,8 @@ bool putBack(const QString& program, QString* error, bool* mayClear);
 // The kept files, the marker and the note go: the new release runs, or the old one never left.
 void confirm(const QString& program);
 
-// A start of the watched release: counted, and from now on the one whose orderly end counts. False when the marker
-// cannot be written.
+// A start of the watched release: counted, and from now on the one whose orderly end counts. False when the record
+// cannot be written, or the marker is of the earlier form (its updater judges the release alone).
 bool countStart(const QString& program, qint64 pid);
 
 // Called by the watched start of a new release when it ends in good order (its window closed, or the session ended):

@@ -36,6 +36,7 @@ WatchMarker WatchMarker::parse(const QString& text, const QString& programName)
     WatchMarker marker;
     QStringList lines = text.split(QLatin1Char('\n'));
     if (lines.value(0).trimmed() != Header) {
+        marker.form = 1;
         marker.version = text;
         marker.kept = {programName};
         return marker;

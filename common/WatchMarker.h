@@ -27,6 +27,8 @@ public:
     void readStarts(const QString& text);
     QString startsText() const;
 
+    // 1 for the earlier form, whose updaters know nothing of the starts (nor remove their record).
+    int form = FormVersion;
     QString version;
     int watchMs = DefaultWatchMs;
     int starts = 0;

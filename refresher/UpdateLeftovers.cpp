@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 
@@ -57,7 +58,7 @@ bool UpdateLeftovers::judgeStart(const QStringList& arguments)
             return true;
         }
     }
-    if (!Rollback::countStart(program, QCoreApplication::applicationPid()))
+    if (watch->form >= 2 && !Rollback::countStart(program, QCoreApplication::applicationPid()))
         return true;
     m_watched = true;
     m_watchMs = watch->watchMs;
@@ -98,8 +99,13 @@ void UpdateLeftovers::confirmIfProven()
     m_watched = false;
     const QString program = refresherProgram();
     const std::optional<WatchMarker> watch = Rollback::marker(program);
+    // Ended by its updater meanwhile (an earlier one confirms without the record of the starts).
+    if (!watch) {
+        QFile::remove(Rollback::startsPath(program));
+        return;
+    }
     // Only the start being watched speaks for the release; an updater that watches it sees the marker go.
-    if (!watch || watch->pid != QCoreApplication::applicationPid())
+    if (watch->pid != 0 && watch->pid != QCoreApplication::applicationPid())
         return;
     // Under the folder's lock when no updater holds it (a dead one's goes with it); a watching updater sees it anyway.
     const std::unique_ptr<QLockFile> lock = Rollback::lockFolder();
