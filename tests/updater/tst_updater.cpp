@@ -662,12 +662,13 @@ void TestUpdater::releaseJudgesItself_data()
     QTest::addColumn<bool>("continues");
     QTest::addColumn<QStringList>("entries");
     const QStringList watched{"Pagewell", "Pagewell.previous", "Pagewell.previous.starts", "Pagewell.previous.watch"};
+    const QStringList held{"Pagewell", "update.hold"};
     QTest::newRow("first start, proven") << 0 << "loaded" << true << QStringList{"Pagewell"};
     QTest::newRow("first start, first page still loading") << 0 << "" << true << watched;
-    QTest::newRow("an earlier start crashed") << 1 << "" << false << QStringList{"Pagewell", "update.hold"};
+    QTest::newRow("an earlier start crashed") << 1 << "" << false << held;
     QTest::newRow("an earlier start was closed") << 1 << "note" << true << watched;
+    QTest::newRow("an earlier start crashed, a note of an earlier watch") << 1 << "earlier note" << false << held;
     QTest::newRow("another start runs") << 1 << "running" << true << watched;
-    const QStringList held{"Pagewell", "update.hold"};
     QTest::newRow("crashed, a live updater's lock an hour old") << 1 << "live lock, 3600 s" << true << watched;
     QTest::newRow("crashed, a dead updater's lock") << 1 << "dead lock, 0 s" << false << held;
     QTest::newRow("crashed, an empty lock just written") << 1 << "empty lock, 0 s" << true << watched;
@@ -680,20 +681,21 @@ void TestUpdater::releaseJudgesItself()
     QFETCH(int, starts);
     QFETCH(QString, state);
     const QString program = m_folder->path("Pagewell");
-    QVERIFY(writeFile(Rollback::keptPath(program), OldProgram) && writeFile(program, "new"));
-    const WatchMarker marker{.version = "v9", .watchMs = 300, .starts = starts, .kept = {"Pagewell"}};
-    // The marker as an updater writes it, the starts beside it as the release counts them.
-    QVERIFY(writeFile(Rollback::markerPath(program), marker.text().toUtf8()) &&
-            (!starts || writeFile(Rollback::startsPath(program), marker.startsText().toUtf8())));
+    // The marker as an updater writes it, over any note of an earlier watch; the starts as the release counts them.
+    QVERIFY(state != "earlier note" || writeFile(Rollback::closedNotePath(program), ""));
+    QVERIFY(Rollback::mark(program, "v9", {"Pagewell"}, {}, 300) &&
+            writeFile(Rollback::keptPath(program), OldProgram) && writeFile(program, "new"));
+    QVERIFY(!starts || writeFile(Rollback::startsPath(program), WatchMarker{.starts = starts}.startsText().toUtf8()));
     QVERIFY(state != "note" || writeFile(Rollback::closedNotePath(program), ""));
-    QLockFile live(Rollback::lockPath());
+    QLockFile lock(Rollback::lockPath());
     if (state.contains("lock")) {
-        QVERIFY(state.startsWith("empty") ? writeFile(Rollback::lockPath(), "") : live.tryLock(0));
-        if (state.startsWith("dead")) {
+        QVERIFY(state.startsWith("empty") ? writeFile(Rollback::lockPath(), "") : lock.tryLock(0));
+        // As another updater leaves it, live or dead: its first line names the owner, no lock here holds it.
+        if (!state.startsWith("empty")) {
             const QByteArray info = readFile(Rollback::lockPath());
-            live.unlock();
-            QVERIFY(
-                writeFile(Rollback::lockPath(), QByteArray::number(endedProcessId()) + info.mid(info.indexOf('\n'))));
+            const qint64 owner = state.startsWith("dead") ? endedProcessId() : QCoreApplication::applicationPid();
+            lock.unlock();
+            QVERIFY(writeFile(Rollback::lockPath(), QByteArray::number(owner) + info.mid(info.indexOf('\n'))));
         }
         QVERIFY(backdate(Rollback::lockPath(), state.section(' ', 2, 2).toInt()));
     }
