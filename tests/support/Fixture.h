@@ -5,9 +5,11 @@
 #include "ProgramFolder.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 // What the programs show, stop and start, logged in order instead of done ("message ...", "kill ...",
@@ -86,6 +88,14 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// Makes a file look as last written that many seconds ago.
+inline bool backdate(const QString& path, int seconds)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite) &&
+           file.setFileTime(QDateTime::currentDateTime().addSecs(-seconds), QFileDevice::FileModificationTime);
+}
+
 // A throw-away program folder that the programs take for their own while it lives.
 struct TestFolder
 {
@@ -100,5 +110,10 @@ struct TestFolder
             QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         names.removeOne(QStringLiteral("update.lock"));
         return names;
+    }
+    // The events that match, with this folder's path left out of them.
+    QStringList events(const QString& pattern) const
+    {
+        return ::events().filter(QRegularExpression(pattern)).replaceInStrings(dir.path() + '/', QString());
     }
 };
