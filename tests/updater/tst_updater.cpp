@@ -685,7 +685,7 @@ void TestUpdater::releaseJudgesItself()
     QVERIFY(state != "earlier note" || writeFile(Rollback::closedNotePath(program), ""));
     QVERIFY(Rollback::mark(program, "v9", {"Pagewell"}, {}, 300) &&
             writeFile(Rollback::keptPath(program), OldProgram) && writeFile(program, "new"));
-    QVERIFY(!starts || writeFile(Rollback::startsPath(program), WatchMarker{.starts = starts}.startsText().toUtf8()));
+    QVERIFY(!starts || writeFile(Rollback::startsPath(program), QString("starts=%1\n").arg(starts).toUtf8()));
     QVERIFY(state != "note" || writeFile(Rollback::closedNotePath(program), ""));
     QLockFile lock(Rollback::lockPath());
     if (state.contains("lock")) {
