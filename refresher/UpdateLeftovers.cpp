@@ -115,7 +115,6 @@ void UpdateLeftovers::confirmIfProven()
         m_awaitUpdater = true;
         m_poll.start();
     }
-    emit confirmed();
 }
 
 void UpdateLeftovers::noteOrderlyEnd()

@@ -34,13 +34,6 @@ public:
     // take that for a release that cannot run.
     static void noteOrderlyEnd();
 
-    // Tests start the watch's clock later than the start.
-    void restartWatchClockForTesting() { m_sinceStart.start(); }
-
-signals:
-    // The release this refresher is proved itself here: the kept files are gone.
-    void confirmed();
-
 private:
     void confirmIfProven();
 

@@ -38,7 +38,6 @@ public:
         QString downloadedFile;
         // Where it goes: a listed name in the program folder.
         QString targetPath;
-        bool operator==(const File&) const = default;
     };
     struct Plan
     {
