@@ -1,5 +1,7 @@
 #include "HandedState.h"
 
+#include "BuildConfig.h"
+#include "IniFile.h"
 #include "IntervalParser.h"
 
 namespace {
@@ -17,6 +19,15 @@ HandedState HandedState::fromFields(const QString& url, const QString& interval,
     // Ticked, the window refreshes only with both a URL and a usable interval; the next one would refuse the tick.
     state.m_start = ticked && !state.m_url.isEmpty() && !state.m_interval.isEmpty();
     return state;
+}
+
+HandedState HandedState::savedIn(const QString& settingsFile) const
+{
+    // The window keeps its fields under its title, the URL as "TEXT2" and the interval as "TEXT1".
+    const IniFile file(settingsFile);
+    const QString section = QString::fromUtf8(BuildConfig::ProductName);
+    return fromFields(file.value(section, QStringLiteral("TEXT2")).value_or(m_url),
+                      file.value(section, QStringLiteral("TEXT1")).value_or(m_interval), m_start);
 }
 
 QStringList HandedState::arguments() const

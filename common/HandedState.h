@@ -16,6 +16,10 @@ public:
     static constexpr const char* FromRefresherOption = "--from-pagewell";
 
     static HandedState fromFields(const QString& url, const QString& interval, bool ticked);
+    // What a refresher asked to end saved of this state: the URL and the interval its settings file holds now (what
+    // was typed after the check included) replace the ones handed at the check; a value the file lacks, or a file
+    // that cannot be read, keeps the handed one. The tick goes across as handed.
+    HandedState savedIn(const QString& settingsFile) const;
     // The arguments a Pagewell takes for this state: "--url=<URL>" (a URL that begins with "-" stays a value),
     // "--interval=<seconds>", "--start".
     QStringList arguments() const;

@@ -286,7 +286,7 @@ void Form1::deng()
 void Form1::she()
 {
     // A missing or broken updater is skipped silently: the refresher keeps working either way. What the fields hold
-    // now goes across; later edits stay with this refresher, which the update replaces.
+    // now goes across; what is typed later is saved when the updater asks this refresher to end, and taken from there.
     const HandedState state = HandedState::fromFields(Text2->text(), Text1->text(), Check1->isChecked());
     ProcessLauncher::launch(ProgramFolder::filePath(Platform::executableName(QStringLiteral("update"))),
                             QStringList{QString::fromLatin1(HandedState::FromRefresherOption)} + state.arguments());

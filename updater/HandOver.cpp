@@ -145,6 +145,10 @@ void HandOver::waitForStop()
                       tr("%1（进程 %2）").arg(native(refresherProgram()), ids.join(QStringLiteral("、"))));
     }
     reached("stopped");
+    // A refresher that ended when asked saved what it held at that moment, which may be newer than what it handed at
+    // the check (the person typed on during the download): every refresher started from here on starts with that.
+    if (m_plan.state && !m_forced)
+        m_plan.state = m_plan.state->savedIn(ProgramFolder::filePath(QStringLiteral("user.ini")));
     QStringList replaced;
     QStringList added;
     for (const File& file : std::as_const(m_plan.files))

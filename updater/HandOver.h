@@ -43,7 +43,8 @@ public:
     {
         // In the order listed: the first is started at the end.
         QList<File> files;
-        // What the refresher was doing when it started the updater; nothing for an updater started by hand.
+        // What the refresher was doing when it started the updater (its URL and interval as it saved them when it
+        // ended, once it is stopped); nothing for an updater started by hand.
         std::optional<HandedState> state;
         // The server's version text, held when the release cannot be installed here.
         QString version;
