@@ -5,7 +5,10 @@
 #   cycle: a Pagewell refreshing (--start, every 2 s) finds a newer release, update fetches it, asks the old one to end
 #          (which saves its state), replaces it and starts the new one, which refreshes the user's page as the old one
 #          did. Unsigned, the new one is then ended by SIGTERM within its watch, which is no fault of the release, and
-#          started again as at login; signed (an updater and a secret key given), the watch runs its full 30 s.
+#          started again as at login. Signed (an updater, a secret key's path without .key and an updater that trusts
+#          that key and the next one, <key>2, given), the watch runs its full 30 s, the release brings the updater
+#          that trusts both keys, which then takes a release signed by the next key alone and refuses one signed by
+#          <key>3, which no updater trusts.
 #   rollback: the same with a release whose program exits at once: the old Pagewell is put back and refreshes
 #          as before, and the release is held, so the updater it starts does not fetch it again.
 #   loop:  releases that list the updater first, or an installer that cannot start: each file fetched at most once,
@@ -23,7 +26,7 @@
 #          back one that crashes (the 7th argument); today's updater, in a folder of 140b551's Pagewell, takes a
 #          release listing Pagewell|update and replaces both.
 # Usage: update-cycle.sh cycle|rollback|loop|sweep|kill|build|skew <source> <program folder> <refresher host>
-#        <update host> [updater, or 140b551's programs [secret key, or crashing refresher]]
+#        <update host> [updater, or 140b551's programs [secret key, or crashing refresher [next key's updater]]]
 set -euo pipefail
 mode=$1 src=$2 bin=$3 rhost=$4 uhost=$5 updater=${6:-$3/update} extra=${7:-}
 skip() { echo "skipped: $*"; exit 77; }
@@ -80,7 +83,7 @@ stopall() { pkill -x 'Pagewell|update' || true; waitfor 10 '! pgrep -x "Pagewell
 start() { from=$(($(wc -l <"$log") + 1)); "$dir/Pagewell" --start --url="$rhost/page" --interval=2 >/dev/null 2>&1 & }
 begin() {
     start && first=$!
-    waitfor 90 '[ "$(count "updata/Pagewell ")" -ge 1 ]' "the updater never fetched the new Pagewell"
+    waitfor 90 '[ "$(count "updata/Pagewell")" -ge 1 ]' "the updater never fetched the new Pagewell or its signature"
     [ "${1:-}" = keep ] || : >"$tag"
 }
 # Pagewell refreshes the user's page in the state the old one handed on, from the old or the new program.
@@ -119,8 +122,7 @@ if [ "$mode" = kill ]; then
         rm -f "$dir/update.hold" "$dir/Pagewell.previous"*
         "$dir/update" >/dev/null 2>&1 &
         sleep "$(awk -v r=$RANDOM 'BEGIN { print 0.5 + 7.5 * r / 32767 }')"
-        kill -KILL $! 2>/dev/null || true
-        wait $! 2>/dev/null || true
+        { kill -KILL $! && wait $!; } 2>/dev/null || true
         left+=" $(program)"
     done
     [ "$(ls -A "$dir" | grep -c '\.part$')" -le 1 ] || fail "killed transfers piled up: $(files none)"
@@ -183,7 +185,8 @@ elif [ "$mode" = skew ]; then
     echo "version skew passed"
 else
     [ "$mode" = cycle ] && new=$bin/Pagewell || { script 'exit 3'; new=$work/script; }
-    install; release "$new" ${extra:+--sign "$extra"}
+    [ -z "$extra" ] || cp "$8" "$work/new/update"
+    install; release "$new" ${extra:+--sign "$extra.key" --files "Pagewell|update"}
     [ "$mode" = cycle ] || { begin keep; putback; echo "rollback passed"; exit 0; }
     begin
     waitfor 20 '! kill -0 "$first" 2>/dev/null' "the old Pagewell was not stopped"
@@ -202,6 +205,13 @@ else
     [ -z "$extra" ] || awk -v s="$since" -v e="$EPOCHREALTIME" 'BEGIN { exit !(e - s >= 29.5) }' || fail "watch < 30 s"
     pgrep -x Pagewell >/dev/null || fail "the new Pagewell is not running"
     [ "$(grep -c 'GET /updata/updata.asp?v=Pagewell' "$log")" = 1 ] || fail "the updater ran more than once"
-    [ -z "$extra" ] || grep -q "GET /updata/Pagewell.minisig " "$log" || fail "the signed updater fetched no signature"
-    echo "update cycle passed${extra:+ (signed)}"
+    [ -z "$extra" ] || cmp -s "$dir/update" "$8" || fail "the release's updater, trusting the next key too, is not in"
+    # The vendor's key changes: a release signed by the next key alone is taken, one by a key nobody trusts refused.
+    for k in ${extra:+2 3}; do
+        stopall "key $k"; { cat "$bin/Pagewell"; echo "key $k"; } >"$work/key$k"
+        release "$work/key$k" --sign "$extra$k.key"; begin
+        waitfor 90 '! pgrep -x update >/dev/null' "key $k: the updater did not end"
+        cmp -s "$dir/Pagewell" "$work/key2" || fail "key $k: the installed Pagewell is not the next key's release"
+    done
+    echo "update cycle passed${extra:+ (signed, the key changed)}"
 fi

@@ -12,9 +12,6 @@ rm -rf "$PAGEWELL_PACKAGE_BUILD_DIR"
 if "$src/scripts/package" >/dev/null 2>&1; then fail "an unsigned updater was packaged without --unsigned"; fi
 "$src/scripts/package" --unsigned -DPAGEWELL_UPDATE_HOST=updates.example.invalid >/dev/null ||
     fail "scripts/package --unsigned made no package"
-# Read whole first: grep -q quitting early would end tar by SIGPIPE, a failure under pipefail.
-readme=$(tar -xzOf "$PAGEWELL_PACKAGE_BUILD_DIR"/package/Pagewell-*.tar.gz --wildcards '*/README.txt')
-grep -q "is unsigned" <<<"$readme" || fail "the unsigned package's README does not say so"
 grep -q "^PAGEWELL_UPDATE_HOST:STRING=updates.example.invalid$" "$PAGEWELL_PACKAGE_BUILD_DIR/CMakeCache.txt" ||
     fail "the package was not built with the hosts it was given"
 [ "$(md5sum "$build/CMakeCache.txt")" = "$before" ] || fail "packaging changed the development build's configuration"

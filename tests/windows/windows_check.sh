@@ -2,12 +2,10 @@
 # Compiles every product source as Windows code, syntax only, two at a time (see CMakeLists.txt beside this).
 # Arguments: the source folder, the build folder, then the lists CMake wrote, one a target.
 set -uo pipefail
-root=$1 build=$2
-shift 2
+root=$1 build=$2 && shift 2
 cxx=$(command -v x86_64-w64-mingw32-g++-posix) ||
     { echo "skipped: no MinGW-w64 cross compiler (PAGEWELL_WITH_MINGW=1 scripts/install-deps)"; exit 77; }
-failed=$(mktemp)
-trap 'rm -f "$failed"' EXIT
+failed=$(mktemp) && trap 'rm -f "$failed"' EXIT
 declare -A seen
 check() {
     local output
