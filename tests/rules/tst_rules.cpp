@@ -1,10 +1,11 @@
 // Guards the rules: refresh URL and token, interval, when a page is asked for again, versions in both modes,
-// names, lengths, bar, pause.
+// names, lengths, bar, pause, how an installer run counts.
 #include "CheckSchedule.h"
 #include "ContentLength.h"
 #include "FileList.h"
 #include "HandedState.h"
 #include "IntervalParser.h"
+#include "ProcessLauncher.h"
 #include "ProgressScale.h"
 #include "RandomToken.h"
 #include "RefreshUrl.h"
@@ -127,6 +128,14 @@ QString answer(const QString& rule, const QString& in)
                 : ProgressScale::running(in.section(u'/', 0, 0).toLongLong(), in.section(u'/', 1).toLongLong());
         return QStringLiteral("%1 of %2").arg(bar.value).arg(bar.maximum);
     }
+    if (rule == u"installer") { // "bound ms,shell command": how a program run to its end and waited for counts
+        std::optional<bool> succeeded;
+        QObject context;
+        ProcessLauncher::run("sh", {"-c", in.section(u',', 1)}, in.section(u',', 0, 0).toInt(), &context,
+                             [&succeeded](bool ok) { succeeded = ok; });
+        const bool ended = QTest::qWaitFor([&succeeded] { return succeeded.has_value(); }, 30000);
+        return !ended ? "never told" : *succeeded ? "succeeded" : "failed";
+    }
     if (rule == u"startPause") // "start ms,now ms": over or not
         return QString::number(
             StartPause::isOver(in.section(u',', 0, 0).toLongLong(), in.section(u',', 1).toLongLong()));
@@ -212,6 +221,8 @@ private slots:
         rows("progressScale", u"1024/2500→1024 of 2500|10/-1→0 of 0|0/0→0 of 1|5000/2500→2500 of 2500|"
                               "10737418240/21474836480→671088640 of 1342177280|"
                               "complete 21474836480→1342177280 of 1342177280|complete 0→1 of 1"_qs);
+        // Only a status of 0 in time is a success: a program still running at the bound is stopped and failed.
+        rows("installer", u"9000,exit 0→succeeded|9000,exit 3→failed|9000,kill -9 $$→failed|300,exec sleep 20→failed"_qs);
         // 10.5 goes to 10; a start before the clock's reference.
         rows("startPause", u"10200,11499→0|10200,11500→1|10600,12500→0|10600,12501→1|10500,11501→1|-1400,600→1"_qs);
     }

@@ -593,7 +593,6 @@ void TestUpdater::rollback_data()
     QTest::newRow("cut short, closed") << "cut short, note" << QByteArray("v") << QByteArray() << closed << false;
     QTest::newRow("cut short before the new one took its place")
         << "cut short, same" << QByteArray("v") << OldProgram << alone << false;
-    QTest::newRow("held") << "hold" << release << OldProgram << held << false;
     QTest::newRow("held, a version of 300 bytes") << "hold" << longRelease << OldProgram << held << false;
     QTest::newRow("hold of another version") << "hold v65535.0" << release << QByteArray("new") << unproven << true;
     QTest::newRow("hold of almost a day ago") << "hold, 86340 s ago" << release << OldProgram << held << false;
@@ -677,7 +676,6 @@ void TestUpdater::releaseJudgesItself_data()
     QTest::newRow("another start runs") << 1 << "running" << true << watched;
     QTest::newRow("crashed, a live updater's lock an hour old") << 1 << "live lock, 3600 s" << true << watched;
     QTest::newRow("crashed, a dead updater's lock") << 1 << "dead lock, 0 s" << false << held;
-    QTest::newRow("crashed, an empty lock just written") << 1 << "empty lock, 0 s" << true << watched;
     QTest::newRow("crashed, an empty lock 9 s old") << 1 << "empty lock, 9 s" << true << watched;
     QTest::newRow("crashed, an empty lock 11 s old") << 1 << "empty lock, 11 s" << false << held;
 }
