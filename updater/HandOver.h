@@ -87,8 +87,12 @@ public:
 
     using Replace = std::function<bool(const QString& from, const QString& to, QString* error, bool* mayClear)>;
     void setReplaceForTesting(Replace replace);
-    // Also shortens the wait for the new refresher to confirm itself.
-    void setWatchMsForTesting(int milliseconds) { m_watchMs = m_confirmWaitMs = milliseconds; }
+    // Also shortens the wait for the new refresher to confirm itself, unless that is given.
+    void setWatchMsForTesting(int watchMs, int confirmWaitMs = -1)
+    {
+        m_watchMs = watchMs;
+        m_confirmWaitMs = confirmWaitMs < 0 ? watchMs : confirmWaitMs;
+    }
     // Called with the name of each step at which the folder has just changed ("stopped", "marked", "kept",
     // "replaced", "launched", "watching", "confirmed"), so that a test can cut the hand-over there.
     using StepHook = void (*)(const char* step);

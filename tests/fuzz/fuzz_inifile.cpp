@@ -1,6 +1,7 @@
 #include "FuzzText.h"
 #include "IniFile.h"
 
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -9,11 +10,8 @@ using FuzzText::require;
 namespace {
 QString trimBlanks(QString text)
 {
-    while (!text.isEmpty() && (text.front() == u' ' || text.front() == u'\t'))
-        text.remove(0, 1);
-    while (!text.isEmpty() && (text.back() == u' ' || text.back() == u'\t'))
-        text.chop(1);
-    return text;
+    static const QRegularExpression blanks(QStringLiteral("^[ \t]+|[ \t]+\\z"));
+    return text.remove(blanks);
 }
 
 // The value as the file can hold it: line breaks become blanks, the text goes through the file's encoding, and

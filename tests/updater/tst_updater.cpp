@@ -585,6 +585,7 @@ void TestUpdater::rollback_data()
     const QStringList closed{"Pagewell", "Pagewell.previous", "Pagewell.previous.closed", "Pagewell.previous.watch"};
     QTest::newRow("confirms itself") << "confirms" << release << QByteArray("new") << alone << true;
     QTest::newRow("runs on unproven") << "" << release << QByteArray("new") << unproven << true;
+    QTest::newRow("confirms itself 85 s after its watch") << "confirms late" << release << QByteArray("new") << alone << true;
     QTest::newRow("ends within the watch") << "ends" << release << OldProgram << held << true;
     QTest::newRow("ends, a note of an earlier watch") << "ends, earlier note" << release << OldProgram << held << true;
     QTest::newRow("closed within the watch") << "ends, closed" << release << QByteArray("new") << closed << true;
@@ -627,15 +628,20 @@ void TestUpdater::rollback()
     m_server->on(QStringLiteral("/updata/Pagewell"), QByteArray("new"));
     // Started by hand, an update that ends in a rollback still ends with a refresher running.
     const auto w = start();
+    // The wait for confirmation at its real length: 90 s after the watch.
+    if (before == "confirms late")
+        w->handOver()->setWatchMsForTesting(300, HandOver::ConfirmWaitMs);
     // As the new refresher does when its window is closed (before its end is seen), or once it proved itself.
     connect(w->handOver(), &HandOver::launched, [&target, &before] {
         if (before == "ends, closed")
             Rollback::noteOrderlyEnd(target, launchedPid());
         if (before == "confirms")
             Rollback::confirm(target);
+        if (before == "confirms late")
+            QTimer::singleShot(300 + 85000, [target] { Rollback::confirm(target); });
     });
     if (w->Timer1->isActive())
-        QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(5000));
+        QVERIFY(QSignalSpy(w.get(), &updata::programEnded).wait(before == "confirms late" ? 100000 : 5000));
     if (!program.isEmpty())
         QCOMPARE(readFile(target), program);
     QTEST(m_folder->entries(), "entries");
