@@ -65,7 +65,8 @@ void WatchedPage::restore(const std::optional<QString>& part, const std::optiona
 
 void WatchedPage::showMenu(const QPoint& at)
 {
-    QMenu* menu = m_view->createStandardContextMenu();
+    // The engine's own entries need the request it made; a menu asked for otherwise has only the watches.
+    QMenu* menu = m_view->lastContextMenuRequest() ? m_view->createStandardContextMenu() : new QMenu(m_view);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addSeparator();
     const QPoint point = (QPointF(at) / m_view->zoomFactor()).toPoint();

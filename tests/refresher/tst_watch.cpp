@@ -135,10 +135,34 @@ private slots:
         QCOMPARE(w.windowTitle(), Section + u"（监视中：找不到监视的部分）"_qs);
         const QByteArray log = readFile(m_folder->path(u"watch.log"_qs));
         QVERIFY(log.count('\n') == 3 && log.count("找不到监视的部分") == 1);
-        const IniFile ini(m_folder->path(u"user.ini"_qs));
-        QCOMPARE(QStringList({*ini.value(Section, u"TEXT1"_qs), *ini.value(Section, u"WATCH"_qs),
-                              *ini.value(Section, u"WATCHTEXT"_qs)}),
-                 QStringList({u"3600"_qs, u"#part"_qs, u"有货"_qs}));
+        QCOMPARE(readFile(m_folder->path(u"user.ini"_qs)),
+                 QStringEncoder("GB18030").encode("[" + Section +
+                                                  "]\r\nWATCH=#part\r\nWATCHTEXT=有货\r\nTEXT2=http://" +
+                                                  server.host() + "/page\r\nTEXT1=3600\r\n"));
+        Form1 again;
+        again.findChild<WatchedPage*>()->restore({}, {});
+        QCOMPARE(again.windowTitle(), Section + u"（监视中）"_qs);
+        // From the page's menu: the part under the pointer (no id: its place from the body), then no watch at all.
+        QVariant centre;
+        w.WebBrowser1->page()->runJavaScript(
+            "(r => [r.x + r.width / 2, r.y + r.height / 2])(document.querySelectorAll('p')[1].getBoundingClientRect())",
+            [&](const QVariant& result) { centre = result; });
+        QTRY_VERIFY(centre.isValid());
+        const auto choose = [&](const QString& action, const QPoint& at) {
+            QTest::mouseClick(w.WebBrowser1->focusProxy(), Qt::RightButton, {}, at);
+            QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+            QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            for (QAction* item : menu->actions())
+                if (item->text() == action)
+                    item->trigger();
+            menu->close();
+        };
+        choose(u"监视这里的变化"_qs, QPointF(centre.toList()[0].toDouble(), centre.toList()[1].toDouble()).toPoint());
+        QTRY_COMPARE(IniFile(m_folder->path(u"user.ini"_qs)).value(Section, u"WATCH"_qs),
+                     u"body > p:nth-of-type(2)"_qs);
+        choose(u"停止监视"_qs, {});
+        QCOMPARE(w.windowTitle(), Section);
+        QCOMPARE(IniFile(m_folder->path(u"user.ini"_qs)).value(Section, u"WATCHTEXT"_qs), QString());
     }
 
 private:
