@@ -22,7 +22,7 @@ namespace {
 [[maybe_unused]] const QString Path = QStringLiteral("/org/freedesktop/Notifications");
 } // namespace
 
-WatchAlert::WatchAlert(QWidget* window) : QObject(window), m_window(window)
+WatchAlert::WatchAlert(QWidget* window) : m_window(window)
 {
 #ifdef PAGEWELL_HAVE_DBUS
     QDBusConnection::sessionBus().connect(Service, Path, Service, QStringLiteral("ActionInvoked"), this,

@@ -15,6 +15,7 @@ class WatchAlert : public QObject, public Alerter
 {
     Q_OBJECT
 public:
+    // The window is the one brought up and marked in the task bar; it does not own this.
     explicit WatchAlert(QWidget* window);
     ~WatchAlert() override;
     void alert(const QString& title, const QString& body) override;
