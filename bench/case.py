@@ -357,7 +357,8 @@ def case_refresh_cost(plan, display, work, server):
     `duration` s; the refreshes are the requests for the page with a token that arrived meanwhile."""
     url = f"http://{plan['host']}{loopserver.SOAK_PAGE}"
     if plan["program"] == "pagewell":
-        argv = [prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work), "--start"]
+        argv = [prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work), "--start",
+                *plan.get("arguments", [])]
     else:
         argv = [plan["baseline"], url, "1000"] + (["swap"] if plan["program"] == "baseline-swap" else [])
     log = open(os.path.join(work, f"{plan['program']}.log"), "wb")

@@ -24,7 +24,7 @@ import update  # noqa: E402
 
 MIB = 1 / 1024
 
-ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7", "B8", "B9", "B10", "B11"]
+ALL = ["B1", "B2", "B3", "B4", "B5", "B6", "B7", "B8", "B9", "B10", "B11", "B12"]
 
 # Full runs and the quick mode that only proves the scripts still work (timings from it mean nothing).
 PLANS = {
@@ -342,6 +342,30 @@ def b10(run, plan):
     return rows
 
 
+def b12(run, plan):
+    """B10's Pagewell run with a part of the soak page watched (its sum, filled in by the page's script), beside the
+    same run without a watch, in turns."""
+    watched = ["--watch", "#sum"]
+    results = {"watched": [], "plain": []}
+    for i in range(plan["B10"]):
+        for name in (["watched", "plain"] if i % 2 == 0 else ["plain", "watched"]):
+            results[name].append(run.case({"kind": "refresh_cost", "program": "pagewell", "settle": plan["B10_settle"],
+                                           "duration": plan["B10_seconds"],
+                                           "arguments": watched if name == "watched" else []},
+                                          plan["B10_seconds"] + 120))
+    for name in results:
+        counted = [r for r in results[name] if r]
+        if counted:
+            run.note(f"B12 Pagewell {'with' if name == 'watched' else 'without'} a watch: per run " + ", ".join(
+                f"{r['cpu_seconds']:.2f} s of CPU for {r['refreshes']} refreshes" for r in counted))
+    seconds = plan["B10_seconds"]
+    minutes = f"{seconds // 60} min" if seconds % 60 == 0 else f"{seconds} s"
+    return [report.Row("B12", f"CPU per timed refresh at interval 1 s over {minutes}, soak page, a part of it watched "
+                       "(--watch '#sum'): Pagewell and all its processes", "ms",
+                       values(results["watched"], "ms_per_refresh"), values(results["plain"], "ms_per_refresh"),
+                       "Pagewell without a watch", "ratio_max", 1.05, "≤ 1.05 × Pagewell without a watch")]
+
+
 def b11(run, plan):
     """Memory over many refreshes asked for as fast as the page loads (打开 clicked each time), every tenth answered
     503 so that the kept page and its strip come and go too; the growth per 10,000 refreshes, and its plot.
@@ -478,7 +502,7 @@ def main():
     rows = []
     keys = [k.strip().upper() for k in args.only.split(",") if k.strip()]
     steps = {"B1": b1, "B2": b2, "B3": b3, "B4": b4, "B5": b5, "B6": b6, "B7": soak.benchmark,
-             "B8": update.benchmark, "B9": b9, "B10": b10, "B11": b11}
+             "B8": update.benchmark, "B9": b9, "B10": b10, "B11": b11, "B12": b12}
     for key in keys:
         log(f"{key} ...")
         rows += steps[key](run, plan)

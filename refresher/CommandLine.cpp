@@ -19,7 +19,9 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
     const QCommandLineOption start(QStringLiteral("start"));
     const QCommandLineOption url(QStringLiteral("url"), {}, QStringLiteral("URL"));
     const QCommandLineOption interval(QStringLiteral("interval"), {}, QStringLiteral("seconds"));
-    parser.addOptions({start, url, interval});
+    const QCommandLineOption watch(QStringLiteral("watch"), {}, QStringLiteral("selector"));
+    const QCommandLineOption watchText(QStringLiteral("watch-text"), {}, QStringLiteral("text"));
+    parser.addOptions({start, url, interval, watch, watchText});
     // "-start" is not "--start": single-dash words are taken as short options, none of which exist.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     if (!parser.parse(arguments.isEmpty() ? QStringList{QString()} : arguments))
@@ -29,9 +31,12 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
                       QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().constFirst()));
     // The parser takes whatever follows "--url" as its value: in "--url --start" the option would be the URL.
     for (qsizetype i = 1; i + 1 < arguments.size() && arguments.at(i) != QLatin1String("--"); ++i) {
-        if (arguments.at(i) == QLatin1String("--url") && arguments.at(i + 1).startsWith(QLatin1Char('-')))
-            return refuse(error, QStringLiteral("Missing value after '--url' (a URL that begins with '-' is given as "
-                                                "--url=<URL>)."));
+        const QString& name = arguments.at(i);
+        if ((name == u"--url" || name == u"--watch" || name == u"--watch-text") &&
+            arguments.at(i + 1).startsWith(QLatin1Char('-')))
+            return refuse(error, QStringLiteral("Missing value after '%1' (a value that begins with '-' is given as "
+                                                "%1=<value>).")
+                                     .arg(name));
     }
     Options options;
     options.start = parser.isSet(start);
@@ -45,10 +50,15 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
                                      .arg(parser.value(interval), IntervalParser::invalidMessage()));
         options.interval = parser.value(interval);
     }
+    if (parser.isSet(watch))
+        options.watch = parser.value(watch);
+    if (parser.isSet(watchText))
+        options.watchText = parser.value(watchText);
     return options;
 }
 
 QString CommandLine::usage()
 {
-    return QStringLiteral("用法: Pagewell [--start] [--url <网址>] [--interval <秒数>]");
+    return QStringLiteral(
+        "用法: Pagewell [--start] [--url <网址>] [--interval <秒数>] [--watch <CSS 选择器>] [--watch-text <文字>]");
 }

@@ -19,6 +19,7 @@
 #include "RefreshUrl.h"
 #include "RetryAfterProbe.h"
 #include "UpdateCheck.h"
+#include "WatchedPage.h"
 #include "WindowLook.h"
 #include "WindowPlacement.h"
 #include "frmAbout.h"
@@ -53,7 +54,7 @@ Form1::Form1(const Clock* clock, QWidget* parent)
     setObjectName(QStringLiteral("Form1"));
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setWindowTitle(QString::fromUtf8(BuildConfig::ProductName));
+    setWindowTitle(settingsSection());
     setWindowIcon(QIcon(Artwork::windowIcon()));
     setFixedSize(984, 585);
     createControls();
@@ -131,6 +132,9 @@ void Form1::createControls()
     Image1->setCursor(Qt::PointingHandCursor);
 
     m_keeper = new PageKeeper(WebBrowser1, this);
+    m_watched = new WatchedPage(WebBrowser1, settingsFile(), settingsSection());
+    connect(m_watched, &WatchedPage::changed, this,
+            [this] { setWindowTitle(settingsSection() + m_watched->watch().titleMark()); });
 
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, WebBrowser1);
@@ -237,6 +241,7 @@ void Form1::loadEnded(const ReloadBackoff::LoadEnd& end)
 {
     m_leftovers.pageLoadEnded();
     m_keeper->loadEnded(end, m_clock->now());
+    m_watched->loadEnded(end.succeeded, m_lastTarget);
     const qint64 now = m_clock->monotonicMs();
     const std::optional<qint64> untilRefreshMs = m_schedule.msUntilDue(m_clock->now(), now);
     if (!ReloadBackoff::mayAskToWait(end))
@@ -297,7 +302,8 @@ void Form1::Form_Load()
     AppVersion = QString::fromUtf8(BuildConfig::VersionTag);
     UpdateCheckUrl = RefreshUrl::updateCheckUrl(RandomToken::next());
     // From here on a failing step is skipped and the next one runs.
-    Module1::LoadFormControls(this, settingsFile(), windowTitle());
+    Module1::LoadFormControls(this, settingsFile(), settingsSection());
+    m_watched->restore(m_given.watch, m_given.watchText);
     // What the command line gives is in the fields before the check below, so an end asked for meanwhile saves it.
     if (m_given.url)
         Text2->setText(*m_given.url);
@@ -316,6 +322,11 @@ QString Form1::settingsFile()
     return ProgramFolder::filePath(QStringLiteral("user.ini"));
 }
 
+QString Form1::settingsSection()
+{
+    return QString::fromUtf8(BuildConfig::ProductName);
+}
+
 void Form1::Form_QueryUnload()
 {
     // Closing is never refused, not even when the file cannot be written.
@@ -324,7 +335,7 @@ void Form1::Form_QueryUnload()
 
 void Form1::saveFields()
 {
-    Module1::SaveFormControls(this, settingsFile(), windowTitle());
+    Module1::SaveFormControls(this, settingsFile(), settingsSection());
 }
 
 void Form1::showEvent(QShowEvent* event)

@@ -21,6 +21,7 @@ class Clock;
 class ClickableLabel;
 class PageKeeper;
 class RetryAfterProbe;
+class WatchedPage;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -131,6 +132,8 @@ private:
     void rendererEnded(QWebEnginePage::RenderProcessTerminationStatus status);
     void reloadAfterCrash();
     static QString settingsFile();
+    // The settings file's section: the product name, whatever the title says meanwhile (a watch's mark).
+    static QString settingsSection();
 
     const Clock* m_clock;
     RefreshSchedule m_schedule;
@@ -160,6 +163,7 @@ private:
     CheckSchedule m_checkSchedule;
     UpdateLeftovers m_leftovers;
     PageKeeper* m_keeper = nullptr;
+    WatchedPage* m_watched = nullptr;
     // Asks the server how long it wants to be left alone after answering "not now"; the retry waits for its answer.
     QPointer<RetryAfterProbe> m_probe;
 };

@@ -127,7 +127,7 @@ private slots:
                  "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15;0;3600;2 7 12"_qs})
             QTest::newRow(qPrintable(row.section(u';', 0, 0))) << row;
         for (const char* refused : {"-start", "--url", "x.org", "--start|--bogus", "--url|--start", "--url|-x",
-                                    "--interval|-5", "--interval|abc", "--interval=99999999999", "--interval="})
+                                    "--interval|-5", "--watch|--start", "--interval|abc", "--interval=99999999999", "--interval="})
             QTest::newRow(refused) << u"refused;x.org;5;"_qs + refused + u";;"_qs;
     }
     void tick()
