@@ -17,9 +17,10 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
 {
     QCommandLineParser parser;
     const QCommandLineOption start(QStringLiteral("start"));
+    const QCommandLineOption fullScreen(QStringLiteral("fullscreen"));
     const QCommandLineOption url(QStringLiteral("url"), {}, QStringLiteral("URL"));
     const QCommandLineOption interval(QStringLiteral("interval"), {}, QStringLiteral("seconds"));
-    parser.addOptions({start, url, interval});
+    parser.addOptions({start, fullScreen, url, interval});
     // "-start" is not "--start": single-dash words are taken as short options, none of which exist.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     if (!parser.parse(arguments.isEmpty() ? QStringList{QString()} : arguments))
@@ -35,6 +36,7 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
     }
     Options options;
     options.start = parser.isSet(start);
+    options.fullScreen = parser.isSet(fullScreen);
     if (parser.isSet(url))
         options.url = parser.value(url);
     if (parser.isSet(interval)) {
@@ -50,5 +52,5 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
 
 QString CommandLine::usage()
 {
-    return QStringLiteral("用法: Pagewell [--start] [--url <网址>] [--interval <秒数>]");
+    return QStringLiteral("用法: Pagewell [--start] [--fullscreen] [--url <网址>] [--interval <秒数>]");
 }
