@@ -26,8 +26,7 @@ key=$(sed -n 's/^PAGEWELL_UPDATE_PUBLIC_KEY:STRING=//p' "$build/CMakeCache.txt")
 [ "$(grep -c "is unsigned" "$folder/README.txt")" = "$([ -z "$key" ] && echo 1 || echo 0)" ] ||
     fail "the README's word on signatures does not match the build's key '$key'"
 
-export HOME=$out/home
-unset XDG_DATA_HOME
+export HOME=$out/home && unset XDG_DATA_HOME XDG_CONFIG_HOME
 mkdir -p "$HOME/.local/share/applications"
 touch "$HOME/.local/share/applications/other.desktop"
 "$folder/pagewell-menu" >/dev/null
@@ -35,11 +34,12 @@ entry=$HOME/.local/share/applications/pagewell.desktop
 desktop-file-validate "$entry" || fail "the menu entry is not valid"
 grep -qx "Exec=\"$folder/Pagewell\"" "$entry" || fail "the menu entry does not start this folder's Pagewell"
 [ "$(find "$HOME" -type f | wc -l)" = 9 ] || fail "the menu command wrote: $(find "$HOME" -type f)"
-unset XDG_CONFIG_HOME
-"$folder/pagewell-menu" --autostart >/dev/null
 autostart=$HOME/.config/autostart/pagewell.desktop
-desktop-file-validate "$autostart" || fail "the autostart entry is not valid"
-grep -qx "Exec=\"$folder/Pagewell\" --start" "$autostart" || fail "the autostart entry does not start refreshing"
+for mode in " --fullscreen" ""; do
+    "$folder/pagewell-menu" --autostart $mode >/dev/null
+    desktop-file-validate "$autostart" || fail "the autostart entry is not valid"
+    grep -qx "Exec=\"$folder/Pagewell\" --start$mode" "$autostart" || fail "the autostart entry lacks --start$mode"
+done
 "$folder/pagewell-menu" --remove >/dev/null
 [ "$(find "$HOME" -type f)" = "$HOME/.local/share/applications/other.desktop" ] ||
     fail "after --remove: $(find "$HOME" -type f)"
