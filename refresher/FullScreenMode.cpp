@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QWidget>
 
@@ -36,7 +37,7 @@ void FullScreenMode::setOn(bool on)
     m_leaveKey->setEnabled(on);
     if (on) {
         m_placeOnLeaving = !m_window->isVisible();
-        m_windowSize = m_window->size();
+        m_normal = m_window->geometry();
         m_pageGeometry.clear();
         for (QWidget* widget : std::as_const(m_page))
             m_pageGeometry.append(widget->geometry());
@@ -55,6 +56,9 @@ void FullScreenMode::setOn(bool on)
         m_window->installEventFilter(this);
         qApp->installEventFilter(this);
         m_window->showFullScreen();
+        // A window manager puts the window over the screen; with none (a bare X session on a kiosk), this does.
+        if (const QScreen* screen = m_window->screen())
+            m_window->setGeometry(screen->geometry());
         stretchPage();
         m_cursorIdle.start();
     } else {
@@ -64,7 +68,8 @@ void FullScreenMode::setOn(bool on)
         showCursor();
         if (m_window->isFullScreen())
             m_window->showNormal();
-        m_window->setFixedSize(m_windowSize);
+        m_window->setFixedSize(m_normal.size());
+        m_window->setGeometry(m_normal);
         for (qsizetype i = 0; i < m_page.size(); ++i)
             m_page[i]->setGeometry(m_pageGeometry[i]);
         for (const QPointer<QWidget>& child : std::as_const(m_hidden)) {

@@ -6,7 +6,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QRect>
-#include <QSize>
 #include <QTimer>
 
 class QShortcut;
@@ -45,7 +44,8 @@ private:
     QList<QRect> m_pageGeometry;
     // The controls hidden for the full screen, shown again after.
     QList<QPointer<QWidget>> m_hidden;
-    QSize m_windowSize;
+    // The window's place and size before the full screen.
+    QRect m_normal;
     QShortcut* m_leaveKey;
     QTimer m_cursorIdle;
     ScreenSaverInhibit m_inhibit;
