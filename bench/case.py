@@ -130,7 +130,7 @@ def prepare_pagewell_folder(plan, work):
 def launch(plan, display, work):
     program = plan["program"]
     if program == "pagewell":
-        argv = [prepare_pagewell_folder(plan, work)]
+        argv = [prepare_pagewell_folder(plan, work)] + (["--fullscreen"] if plan.get("fullscreen") else [])
         env = program_env(display, work, plan.get("env"))
     elif program == "baseline":
         argv = [plan["baseline"], start_url(plan)]
@@ -359,6 +359,7 @@ def case_refresh_cost(plan, display, work, server):
     if plan["program"] == "pagewell":
         argv = [prepare_pagewell_folder(dict(plan, settings={"url": url, "interval": 1}), work), "--start",
                 *plan.get("arguments", [])]
+        argv += ["--fullscreen"] if plan.get("fullscreen") else []
     else:
         argv = [plan["baseline"], url, "1000"] + (["swap"] if plan["program"] == "baseline-swap" else [])
     log = open(os.path.join(work, f"{plan['program']}.log"), "wb")

@@ -17,11 +17,12 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
 {
     QCommandLineParser parser;
     const QCommandLineOption start(QStringLiteral("start"));
+    const QCommandLineOption fullScreen(QStringLiteral("fullscreen"));
     const QCommandLineOption url(QStringLiteral("url"), {}, QStringLiteral("URL"));
     const QCommandLineOption interval(QStringLiteral("interval"), {}, QStringLiteral("seconds"));
     const QCommandLineOption watch(QStringLiteral("watch"), {}, QStringLiteral("selector"));
     const QCommandLineOption watchText(QStringLiteral("watch-text"), {}, QStringLiteral("text"));
-    parser.addOptions({start, url, interval, watch, watchText});
+    parser.addOptions({start, fullScreen, url, interval, watch, watchText});
     // "-start" is not "--start": single-dash words are taken as short options, none of which exist.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
     if (!parser.parse(arguments.isEmpty() ? QStringList{QString()} : arguments))
@@ -40,6 +41,7 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
     }
     Options options;
     options.start = parser.isSet(start);
+    options.fullScreen = parser.isSet(fullScreen);
     if (parser.isSet(url))
         options.url = parser.value(url);
     if (parser.isSet(interval)) {
@@ -59,6 +61,6 @@ std::optional<CommandLine::Options> CommandLine::parse(const QStringList& argume
 
 QString CommandLine::usage()
 {
-    return QStringLiteral(
-        "用法: Pagewell [--start] [--url <网址>] [--interval <秒数>] [--watch <CSS 选择器>] [--watch-text <文字>]");
+    return QStringLiteral("用法: Pagewell [--start] [--fullscreen] [--url <网址>] [--interval <秒数>] [--watch <CSS 选择器>] "
+                          "[--watch-text <文字>]");
 }

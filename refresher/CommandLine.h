@@ -7,6 +7,7 @@
 
 // Pagewell's command line, for starting it unattended (from the desktop's autostart or a script):
 //   --start            tick the enable box once the stored settings are loaded, as a user would
+//   --fullscreen       show the page alone across the whole screen
 //   --url <URL>        the URL field for this run; a URL that begins with "-" only as --url=<URL>
 //   --interval <s>     the interval field for this run: only a value the field's box accepts
 //   --watch <CSS selector>   be told when the text of the part of the page it finds changes ("" ends the watch)
@@ -16,6 +17,7 @@ namespace CommandLine {
 struct Options
 {
     bool start = false;
+    bool fullScreen = false;
     std::optional<QString> url;
     std::optional<QString> interval;
     std::optional<QString> watch;

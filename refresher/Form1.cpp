@@ -6,6 +6,7 @@
 #include "Clock.h"
 #include "CommandLine.h"
 #include "DateTimeText.h"
+#include "FullScreenMode.h"
 #include "HandedState.h"
 #include "HttpCacheLimit.h"
 #include "HttpGetRequest.h"
@@ -135,6 +136,7 @@ void Form1::createControls()
     m_watched = new WatchedPage(WebBrowser1, settingsFile(), settingsSection());
     connect(m_watched, &WatchedPage::changed, this,
             [this] { setWindowTitle(settingsSection() + m_watched->watch().titleMark()); });
+    m_fullScreen = new FullScreenMode(this, {WebBrowser1, m_keeper});
 
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, WebBrowser1);
@@ -145,6 +147,8 @@ void Form1::createControls()
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     // Every change of the box runs the handler, including the unticking the handler does itself.
     connect(Check1, &QCheckBox::toggled, this, &Form1::Check1_Click);
+    // The box as it stands once the handler is done, which may have unticked it again meanwhile.
+    connect(Check1, &QCheckBox::toggled, m_fullScreen, [this] { m_fullScreen->setRefreshing(Check1->isChecked()); });
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Image1, &ClickableLabel::clicked, this, &Form1::Image1_Click);
     // The view's own signal, not its page's: it holds whichever page the view shows.
@@ -453,7 +457,7 @@ void Form1::startUp(const CommandLine::Options& options)
     // Asked to end while the update check waited: the fields are saved, and nothing else starts.
     if (m_closed)
         return;
-    show();
+    options.fullScreen ? m_fullScreen->setOn(true) : show();
     applyStartOptions(options);
     if (m_updateOffered)
         she();

@@ -19,6 +19,7 @@
 
 class Clock;
 class ClickableLabel;
+class FullScreenMode;
 class PageKeeper;
 class RetryAfterProbe;
 class WatchedPage;
@@ -84,6 +85,8 @@ public:
 
     // The About window while it is open, else null.
     frmAbout* aboutWindow() const { return m_about; }
+    // The page alone across the whole screen (--fullscreen, F11), and the window again (F11, Esc).
+    FullScreenMode* fullScreen() const { return m_fullScreen; }
     // What the strip over the view says while a refresh has failed and the last good page is kept; else empty.
     QString failureStrip() const;
 
@@ -164,6 +167,7 @@ private:
     UpdateLeftovers m_leftovers;
     PageKeeper* m_keeper = nullptr;
     WatchedPage* m_watched = nullptr;
+    FullScreenMode* m_fullScreen = nullptr;
     // Asks the server how long it wants to be left alone after answering "not now"; the retry waits for its answer.
     QPointer<RetryAfterProbe> m_probe;
 };

@@ -177,6 +177,12 @@ void PageKeeper::paintEvent(QPaintEvent*)
     painter.drawPixmap(0, 0, m_picture);
 }
 
+void PageKeeper::resizeEvent(QResizeEvent*)
+{
+    // Across the view's whole width, in the window and in full screen alike.
+    m_strip->resize(width(), StripHeight);
+}
+
 void PageKeeper::setScrollTarget(const std::optional<QPointF>& target)
 {
     if (target == m_scrollTarget)

@@ -34,10 +34,12 @@ entry=$HOME/.local/share/applications/pagewell.desktop
 desktop-file-validate "$entry" || fail "the menu entry is not valid"
 grep -qx "Exec=\"$folder/Pagewell\"" "$entry" || fail "the menu entry does not start this folder's Pagewell"
 [ "$(find "$HOME" -type f | wc -l)" = 9 ] || fail "the menu command wrote: $(find "$HOME" -type f)"
-"$folder/pagewell-menu" --autostart >/dev/null
 autostart=$HOME/.config/autostart/pagewell.desktop
-desktop-file-validate "$autostart" || fail "the autostart entry is not valid"
-grep -qx "Exec=\"$folder/Pagewell\" --start" "$autostart" || fail "the autostart entry does not start refreshing"
+for mode in " --fullscreen" ""; do
+    "$folder/pagewell-menu" --autostart $mode >/dev/null
+    desktop-file-validate "$autostart" || fail "the autostart entry is not valid"
+    grep -qx "Exec=\"$folder/Pagewell\" --start$mode" "$autostart" || fail "the autostart entry lacks --start$mode"
+done
 "$folder/pagewell-menu" --remove >/dev/null
 [ "$(find "$HOME" -type f)" = "$HOME/.local/share/applications/other.desktop" ] ||
     fail "after --remove: $(find "$HOME" -type f)"

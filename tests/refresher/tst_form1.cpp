@@ -1,17 +1,20 @@
 // Guards the window: enable box, schedule and clock changes, command line, renderer crashes, start-up check, settings
-// saved at each use, ends of the process, lifetime, renderer choice, real web view.
+// saved at each use, ends of the process, lifetime, renderer choice, real web view, full screen.
 #include "../support/Fixture.h"
 #include "../support/RawServer.h"
 #include "BuildConfig.h"
+#include "ClickableLabel.h"
 #include "Clock.h"
 #include "DateTimeText.h"
 #include "Form1.h"
+#include "FullScreenMode.h"
 #include "IntervalParser.h"
 #include "RenderBackend.h"
 #include "RetryAfterProbe.h"
 #include "Rollback.h"
 #include "UpdateServer.h"
 
+#include <QDBusConnection>
 #include <QQuickWindow>
 #include <QWebEngineView>
 #include <QtNetwork>
@@ -56,12 +59,36 @@ QByteArray settings(const QString& url, const QString& interval)
 }
 } // namespace
 
+// The desktop's screen saver on a session bus of the test's own: the inhibitions it holds.
+class ScreenSaver : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+public:
+    QSet<uint> held;
+public slots:
+    uint Inhibit(const QString&, const QString&) { return *held.insert(uint(held.size()) + 7); }
+    void UnInhibit(uint cookie) { held.remove(cookie); }
+};
+
 class TestForm1 : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { recordInsteadOfActing(); }
+    void initTestCase()
+    {
+        recordInsteadOfActing();
+        m_bus.start(u"dbus-daemon"_qs, {u"--session"_qs, u"--nofork"_qs, u"--print-address"_qs});
+        QVERIFY(m_bus.waitForReadyRead(10000));
+        const QByteArray address = m_bus.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromUtf8(address), u"desktop"_qs);
+        QVERIFY(desktop.registerObject(u"/org/freedesktop/ScreenSaver"_qs, &m_screenSaver,
+                                       QDBusConnection::ExportAllSlots) &&
+                desktop.registerService(u"org.freedesktop.ScreenSaver"_qs));
+    }
+    void cleanupTestCase() { m_bus.kill(), m_bus.waitForFinished(); }
     // Every test has a program folder of its own: the window saves into it.
     void init() { events().clear(), m_folder.emplace(); }
 
@@ -328,7 +355,8 @@ private slots:
              "408|"
              "good,503 slowly,,4,服务器返回 503|good,404,,2,|good,refuses,timed,2,连接被拒绝|"
              "good,refuses,timed 600,2,连接被拒绝|good,refuses,another address,0,连接被拒绝|"
-             "good,refuses,banner,0,连接被拒绝|good,refuses,minimised,2,"_qs.split(u'|'))
+             "good,refuses,banner,0,连接被拒绝|good,refuses,minimised,2,|good,refuses,full screen,2,连接被拒绝"_qs
+                 .split(u'|'))
             QTest::addRow("%s", qPrintable(row)) << row;
     }
     void pageIsAskedForAgain()
@@ -380,6 +408,8 @@ private slots:
         w.monotonic += w.Text1->text().toInt() * 1000;
         titled.clear();
         w.setWindowState(then == u"minimised"_qs ? Qt::WindowMinimized : Qt::WindowNoState);
+        if (then == u"full screen"_qs)
+            QTest::keyClick(&w, Qt::Key_F11);
         timed ? w.Timer1_Timer() : w.Command1->click();
         // A document that has not begun to arrive a minute later, on the window's clock, has failed; one that has
         // begun may take as long as it likes. The slow page's first bytes are in once the engine has committed it.
@@ -398,6 +428,10 @@ private slots:
         QTRY_COMPARE(w.failureStrip(), why.isEmpty() ? QString()
                                                      : u"刷新失败（%1），显示的是 %2 的页面，正在重试"_qs.arg(
                                                            why, DateTimeText::timeOfDay(w.time)));
+        // In full screen, the picture and its strip are as wide as the screen.
+        const QWidget* kept = w.findChild<QWidget*>(u"keptPage"_qs);
+        QVERIFY(then != u"full screen"_qs ||
+                (kept->geometry() == w.rect() && kept->findChild<QLabel*>()->width() == w.width()));
         if (then == u"another address"_qs || then == u"banner"_qs) {
             w.setUrlPromptForTesting([&](QWidget*) { return host + u"/other"_qs; });
             then == u"banner"_qs ? w.Image1_Click() : (w.Text2->setText(host + u"/other"_qs), w.Command1->click());
@@ -485,6 +519,48 @@ private slots:
         QCOMPARE(scrolledTo(), 500);
     }
 
+    // --fullscreen shows the page alone on the whole screen, refreshing unseen; Esc leaves it (and only it), F11
+    // switches. The cursor hides once the mouse has rested, at the configured time or a shortened one, and comes back
+    // when it moves or the full screen ends. The screen is kept awake while refreshing in full screen, and only then.
+    void fullScreen_data()
+    {
+        QTest::addColumn<int>("idleMs");
+        QTest::newRow("cursor idle shortened") << 300;
+        QTest::newRow("cursor idle as configured") << 3000;
+    }
+    void fullScreen()
+    {
+        QFETCH(int, idleMs);
+        UpdateServer::setHostsForTesting(RawServer::refusingHost(), RawServer::refusingHost());
+        const auto reset = qScopeGuard([] { UpdateServer::setHostsForTesting({}, {}); });
+        const auto blank = [] { return qApp->overrideCursor() && qApp->overrideCursor()->shape() == Qt::BlankCursor; };
+        Window w;
+        if (idleMs != 3000) // Else as configured.
+            w.fullScreen()->setCursorIdleForTesting(idleMs);
+        const QDeadlineTimer rested(idleMs - 20);
+        w.startUp(*CommandLine::parse({"Pagewell", "--start", "--fullscreen", "--url=x.org", "--interval=1"}));
+        QTRY_VERIFY(w.isFullScreen() && !w.Frame1->isVisible() && !w.Image1->isVisible() &&
+                    w.WebBrowser1->geometry() == QRect(QPoint(), w.screen()->size()));
+        QCOMPARE((w.tickAt(1), w.tickAt(2), w.RunCount()), 3);
+        QTRY_COMPARE(m_screenSaver.held.size(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(blank(), idleMs + 5000);
+        QVERIFY(rested.hasExpired());
+        QTest::mouseMove(w.WebBrowser1, QPoint(idleMs / 100, 5));
+        QVERIFY(!blank());
+        QTRY_VERIFY_WITH_TIMEOUT(blank(), idleMs + 5000);
+        // Keys pressed in turn, each with the screen it leaves: full, or the window.
+        for (const QString& step : u"Esc window,Esc window,F11 full,F11 window,F11 full"_qs.split(u',')) {
+            const bool full = step.endsWith(u"full"_qs);
+            QTest::keyClick(&w, step.startsWith(u"Esc"_qs) ? Qt::Key_Escape : Qt::Key_F11);
+            QTRY_COMPARE(w.isFullScreen(), full);
+            QVERIFY(w.Frame1->isVisible() != full && !blank());
+            QVERIFY(full || (w.size() == QSize(984, 585) && w.WebBrowser1->geometry() == QRect(16, 120, 953, 449)));
+            QTRY_COMPARE(m_screenSaver.held.size(), int(full));
+        }
+        w.Check1->setChecked(false);
+        QTRY_COMPARE(m_screenSaver.held.size(), 0);
+    }
+
     // The question for Retry-After has a bound on its whole time: a server that sends a line of headers every half
     // second, for ever, is cut at the bound and asks for no wait.
     void retryAfterAskIsBounded()
@@ -506,6 +582,8 @@ private slots:
 
 private:
     std::optional<TestFolder> m_folder;
+    QProcess m_bus;
+    ScreenSaver m_screenSaver;
 };
 
 QTEST_MAIN(TestForm1)
