@@ -31,14 +31,12 @@ mkdir -p "$HOME/.local/share/applications"
 touch "$HOME/.local/share/applications/other.desktop"
 "$folder/pagewell-menu" >/dev/null
 entry=$HOME/.local/share/applications/pagewell.desktop
-desktop-file-validate "$entry" || fail "the menu entry is not valid"
-grep -qx "Exec=\"$folder/Pagewell\"" "$entry" || fail "the menu entry does not start this folder's Pagewell"
+desktop-file-validate "$entry" && grep -qx "Exec=\"$folder/Pagewell\"" "$entry" || fail "menu entry: $(cat "$entry")"
 [ "$(find "$HOME" -type f | wc -l)" = 9 ] || fail "the menu command wrote: $(find "$HOME" -type f)"
-autostart=$HOME/.config/autostart/pagewell.desktop
+start=$HOME/.config/autostart/pagewell.desktop
 for mode in " --fullscreen" ""; do
     "$folder/pagewell-menu" --autostart $mode >/dev/null
-    desktop-file-validate "$autostart" || fail "the autostart entry is not valid"
-    grep -qx "Exec=\"$folder/Pagewell\" --start$mode" "$autostart" || fail "the autostart entry lacks --start$mode"
+    desktop-file-validate "$start" && grep -qx "Exec=\"$folder/Pagewell\" --start$mode" "$start" || fail "entry$mode"
 done
 "$folder/pagewell-menu" --remove >/dev/null
 [ "$(find "$HOME" -type f)" = "$HOME/.local/share/applications/other.desktop" ] ||
