@@ -10,6 +10,7 @@
 #include "HandedState.h"
 #include "HttpCacheLimit.h"
 #include "HttpGetRequest.h"
+#include "IniFile.h"
 #include "IntervalParser.h"
 #include "MessageBox.h"
 #include "Module1.h"
@@ -40,6 +41,9 @@
 #include <QWebEngineView>
 
 namespace {
+// Beside the fields in user.ini: "1" while the page is shown full screen, "0" once it left it.
+const QString FullScreenKey = QStringLiteral("FULLSCREEN");
+
 QString askForUrl(QWidget* parent)
 {
     bool ok = false;
@@ -137,6 +141,11 @@ void Form1::createControls()
     connect(m_watched, &WatchedPage::changed, this,
             [this] { setWindowTitle(settingsSection() + m_watched->watch().titleMark()); });
     m_fullScreen = new FullScreenMode(this, {WebBrowser1, m_keeper});
+    // Kept at each switch, as the fields are: a display started again without options (after an update, a restart by
+    // hand) shows the page as it last did.
+    connect(m_fullScreen, &FullScreenMode::switched, this, [this](bool on) {
+        IniFile(settingsFile()).setValue(settingsSection(), FullScreenKey, QString::number(int(on)));
+    });
 
     setTabOrder(Text1, Check1);
     setTabOrder(Check1, WebBrowser1);
@@ -457,7 +466,8 @@ void Form1::startUp(const CommandLine::Options& options)
     // Asked to end while the update check waited: the fields are saved, and nothing else starts.
     if (m_closed)
         return;
-    options.fullScreen ? m_fullScreen->setOn(true) : show();
+    const bool fullScreen = IniFile(settingsFile()).value(settingsSection(), FullScreenKey) == QStringLiteral("1");
+    options.fullScreen || fullScreen ? m_fullScreen->setOn(true) : show();
     applyStartOptions(options);
     if (m_updateOffered)
         she();

@@ -80,6 +80,7 @@ void FullScreenMode::setOn(bool on)
             WindowPlacement::centreOnScreen(m_window);
     }
     setRefreshing(m_refreshing);
+    emit switched(on);
 }
 
 void FullScreenMode::setRefreshing(bool refreshing)

@@ -17,6 +17,8 @@ class QWidget;
 // is kept from blanking. Nothing of it costs anything in the window.
 class FullScreenMode : public QObject
 {
+    Q_OBJECT
+
 public:
     static constexpr int CursorIdleMs = 3000;
 
@@ -30,6 +32,10 @@ public:
     void setRefreshing(bool refreshing);
 
     void setCursorIdleForTesting(int ms) { m_cursorIdle.setInterval(ms); }
+
+signals:
+    // Each switch, by a key or by setOn().
+    void switched(bool on);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -559,6 +559,10 @@ private slots:
         }
         w.Check1->setChecked(false);
         QTRY_COMPARE(m_screenSaver.held.size(), 0);
+        // Kept at each switch: started again without options, as after an update, the page is shown as it was.
+        Window again;
+        again.startUp(*CommandLine::parse({"Pagewell"}));
+        QTRY_VERIFY(again.isFullScreen() && !again.Frame1->isVisible());
     }
 
     // The question for Retry-After has a bound on its whole time: a server that sends a line of headers every half
